@@ -1,0 +1,53 @@
+// Events with the platform's semantics: manual-reset (stays set until Reset)
+// or auto-reset (one Set releases exactly one wait), and a wait on several
+// events that reports the first set event in list order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "plat/clock.h"
+
+namespace plat {
+
+enum class WaitResult { Signaled, Timeout, Failed };
+
+struct WaitAnyResult {
+  WaitResult result = WaitResult::Failed;
+  int index = -1;  // the event that ended the wait when Signaled
+};
+
+class Event {
+ public:
+  Event() = default;  // no event: every operation fails
+  ~Event();
+  Event(Event&&) noexcept;
+  Event& operator=(Event&&) noexcept;
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+
+  // Creates the event; false when the platform refuses.
+  bool Create(bool manualReset, bool initiallySet);
+  bool IsValid() const;
+  // Releases the event; waits still pending on it end with Failed.
+  void Close();
+
+  bool Set();
+  bool Reset();
+
+  // Waits up to `ms` of system time (INFINITE for no limit).
+  WaitResult Wait(uint32_t ms) const;
+
+  // Waits for any of `events`; when several are set the lowest index wins
+  // (and only that one is consumed if it is auto-reset). A null or invalid
+  // entry makes the wait fail at once.
+  static WaitAnyResult WaitAny(std::span<const Event* const> events, uint32_t ms);
+
+  struct Impl;
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace plat

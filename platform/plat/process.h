@@ -1,0 +1,16 @@
+// Processes: ids of the running processes, a process's executable path.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// False when the process list is unavailable.
+bool EnumProcessIds(std::vector<uint32_t>& ids);
+// The full path of the process's executable; false where it cannot be read.
+bool ProcessImagePath(uint32_t pid, std::string& path);
+uint32_t CurrentProcessId();
+
+}  // namespace plat
