@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build needs on Debian 12 (as root, or through sudo).
+# With --windows also the mingw-w64 cross compilers and wine for the
+# 32-bit Windows build and its tests.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev)
+windows=0
+[[ "${1:-}" == "--windows" ]] && windows=1
+if ((windows)); then
+  packages+=(g++-mingw-w64-i686-posix wine wine32:i386 socat xvfb)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+((${#missing[@]})) || exit 0
+
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+if ((windows)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

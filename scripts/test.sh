@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the native suite (release, then under
+# AddressSanitizer + UBSan and ThreadSanitizer), then the 32-bit Windows
+# build's suite under wine. Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh --windows
+
+run_native() {
+  local preset=$1
+  echo "=== native tests: $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+}
+
+run_native release
+run_native asan
+run_native tsan
+
+echo "=== Windows (32-bit, under wine) ==="
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw
+tools/win32/wine-test.sh build/mingw
