@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <thread>
+#include <vector>
+
+#include "ui/headless/ui_thread.h"
+#include "ui/window.h"
+
+namespace {
+
+using ui::NoWindow;
+using ui::WindowHandle;
+using ui::headless::DestroyWindow;
+using ui::headless::Model;
+using ui::headless::UiThread;
+
+// Holds a UI thread inside a task until opened, so that what is sent or
+// posted meanwhile stays queued. Opens at the latest when it goes out of
+// scope, before the thread it holds is destroyed.
+class Gate {
+ public:
+  explicit Gate(UiThread& thread) {
+    thread.Post([this] {
+      entered_.count_down();
+      open_.wait();
+    });
+    entered_.wait();
+  }
+  ~Gate() { Open(); }
+  void Open() {
+    if (!opened_) open_.count_down();
+    opened_ = true;
+  }
+
+ private:
+  std::latch entered_{1};
+  std::latch open_{1};
+  bool opened_ = false;
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  UiThread thread_;
+  WindowHandle window_ = thread_.NewWindow();
+};
+
+TEST_F(WindowTest, TextIsAppliedBeforeTheSendReturns) {
+  for (const char* text : {"begin to download:", "download Nuvo 42%\r", ""}) {
+    SCOPED_TRACE(text);
+    ui::SendText(window_, text);
+    EXPECT_EQ(Model(window_)->text, text);
+  }
+}
+
+TEST_F(WindowTest, ProgressIsAppliedUnchangedBeforeTheSendReturns) {
+  for (int position : {0, 57, 100, 150, -1}) {
+    SCOPED_TRACE(position);
+    ui::SendProgress(window_, position);
+    EXPECT_EQ(Model(window_)->progress, position);
+  }
+}
+
+TEST_F(WindowTest, PostsReturnAtOnceAndArriveInOrder) {
+  const WindowHandle other = thread_.NewWindow();
+  {
+    Gate gate(thread_);
+    for (uint32_t id : {32771u, 7u, 32771u, 1u}) ui::PostCommand(window_, id);
+    ui::PostCommand(other, 2);
+    ui::PostCommand(window_, 3);
+    EXPECT_TRUE(Model(window_)->commands.empty());
+  }
+  thread_.Flush();
+  EXPECT_EQ(Model(window_)->commands, (std::vector<uint32_t>{32771, 7, 32771, 1, 3}));
+  EXPECT_EQ(Model(other)->commands, std::vector<uint32_t>{2});
+}
+
+TEST_F(WindowTest, CallsOnMissingWindowsAreSkipped) {
+  const WindowHandle destroyed = thread_.NewWindow();
+  DestroyWindow(destroyed);
+  const WindowHandle neverIssued = ~WindowHandle{0};
+  for (WindowHandle missing : {NoWindow, destroyed, neverIssued}) {
+    SCOPED_TRACE(missing);
+    EXPECT_FALSE(ui::IsWindow(missing));
+    ui::SendText(missing, "lost");
+    ui::SendProgress(missing, 50);
+    ui::PostCommand(missing, 32771);
+    DestroyWindow(missing);
+    EXPECT_FALSE(Model(missing).has_value());
+  }
+  thread_.Flush();
+  EXPECT_TRUE(ui::IsWindow(window_));
+  const ui::headless::WindowModel model = *Model(window_);
+  EXPECT_EQ(model.text, "");
+  EXPECT_EQ(model.progress, 0);
+  EXPECT_TRUE(model.commands.empty());
+}
+
+TEST_F(WindowTest, CommandQueuedForAWindowDestroyedFirstIsDropped) {
+  const WindowHandle other = thread_.NewWindow();
+  {
+    Gate gate(thread_);
+    ui::PostCommand(window_, 32771);
+    ui::PostCommand(other, 1);
+    DestroyWindow(window_);
+    ui::PostCommand(other, 2);
+  }
+  thread_.Flush();
+  EXPECT_FALSE(Model(window_).has_value());
+  EXPECT_EQ(Model(other)->commands, (std::vector<uint32_t>{1, 2}));
+}
+
+// The worker of a transfer sends while the window closes: the send must
+// return, whether the window goes on its own UI thread or from elsewhere.
+TEST_F(WindowTest, DestroyReleasesAWaitingSender) {
+  struct Case {
+    const char* name;
+    void (*send)(WindowHandle);
+    bool fromUiThread;
+  };
+  const Case cases[] = {
+      {"text, destroyed on the UI thread", [](WindowHandle w) { ui::SendText(w, "never shown"); }, true},
+      {"progress, destroyed on the UI thread", [](WindowHandle w) { ui::SendProgress(w, 99); }, true},
+      {"text, destroyed elsewhere", [](WindowHandle w) { ui::SendText(w, "never shown"); }, false},
+      {"progress, destroyed elsewhere", [](WindowHandle w) { ui::SendProgress(w, 99); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const WindowHandle window = thread_.NewWindow();
+    if (c.fromUiThread) {
+      thread_.Post([this, window] {
+        thread_.WaitUntilQueued(1);
+        DestroyWindow(window);
+      });
+      std::thread sender(c.send, window);
+      sender.join();
+    } else {
+      Gate gate(thread_);
+      std::thread sender(c.send, window);
+      thread_.WaitUntilQueued(1);
+      DestroyWindow(window);
+      sender.join();  // while the UI thread is still held
+    }
+    thread_.Flush();
+    EXPECT_FALSE(ui::IsWindow(window));
+  }
+}
+
+TEST_F(WindowTest, SendsOnTheUiThreadApplyAtOnce) {
+  ui::headless::WindowModel seen;
+  thread_.Post([&] {
+    ui::SendText(window_, "from the UI thread");
+    ui::SendProgress(window_, 30);
+    seen = *Model(window_);
+  });
+  thread_.Flush();
+  EXPECT_EQ(seen.text, "from the UI thread");
+  EXPECT_EQ(seen.progress, 30);
+}
+
+TEST_F(WindowTest, PostsOnTheUiThreadAreQueuedBehindTheRunningTask) {
+  std::vector<uint32_t> seen;
+  thread_.Post([&] {
+    ui::PostCommand(window_, 5);
+    seen = Model(window_)->commands;
+  });
+  thread_.Flush();
+  EXPECT_TRUE(seen.empty());
+  EXPECT_EQ(Model(window_)->commands, std::vector<uint32_t>{5});
+}
+
+TEST(UiThreadTest, WindowsEndWithTheirThread) {
+  WindowHandle window;
+  {
+    UiThread thread;
+    window = thread.NewWindow();
+    ui::SendText(window, "x");
+    EXPECT_TRUE(ui::IsWindow(window));
+  }
+  EXPECT_FALSE(ui::IsWindow(window));
+  ui::SendText(window, "after the thread ended");
+}
+
+}  // namespace
