@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <latch>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -21,21 +22,26 @@ using ui::headless::UiThread;
 class Gate {
  public:
   explicit Gate(UiThread& thread) {
-    thread.Post([this] {
-      entered_.count_down();
-      open_.wait();
+    // Shared with the task: the UI thread may still be inside wait() when the
+    // gate itself has gone.
+    thread.Post([latches = latches_] {
+      latches->entered.count_down();
+      latches->open.wait();
     });
-    entered_.wait();
+    latches_->entered.wait();
   }
   ~Gate() { Open(); }
   void Open() {
-    if (!opened_) open_.count_down();
+    if (!opened_) latches_->open.count_down();
     opened_ = true;
   }
 
  private:
-  std::latch entered_{1};
-  std::latch open_{1};
+  struct Latches {
+    std::latch entered{1};
+    std::latch open{1};
+  };
+  std::shared_ptr<Latches> latches_ = std::make_shared<Latches>();
   bool opened_ = false;
 };
 
