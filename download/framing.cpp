@@ -1,0 +1,121 @@
+#include "framing.h"
+
+#include "transport.h"
+
+namespace download {
+namespace {
+
+constexpr uint8_t kFlag = 0x7E;
+constexpr uint8_t kEscape = 0x7D;
+constexpr uint8_t kEscapeXor = 0x20;
+constexpr int kPollWaitMs = 1000;
+
+constexpr std::array<uint16_t, 256> MakeCrcTable() {
+  std::array<uint16_t, 256> table{};
+  for (unsigned i = 0; i < table.size(); ++i) {
+    uint16_t crc = static_cast<uint16_t>(i);
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
+    table[i] = crc;
+  }
+  return table;
+}
+
+}  // namespace
+
+TxPacketBuffer TxPacket;
+TxFrameBuffer TxFrame;
+RxFrameBuffer RxFrame;
+
+constinit const std::array<uint16_t, 256> CrcTable = MakeCrcTable();
+
+int CalcCrc16(const uint8_t* data, int count) {
+  uint16_t crc = 0xFFFF;
+  for (int i = 0; i < count; ++i) crc = CrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFF;
+}
+
+void AppendCrc() {
+  const int32_t length = TxPacket.Length;
+  if (length < 0 || length + 2 > static_cast<int32_t>(TxPacket.Payload.size())) return;
+  const int crc = CalcCrc16(TxPacket.Payload.data(), length);
+  TxPacket.Payload[length] = static_cast<uint8_t>(crc & 0xFF);
+  TxPacket.Payload[length + 1] = static_cast<uint8_t>(crc >> 8);
+  TxPacket.Length = length + 2;
+}
+
+int SendFrame(int leadingFlag) {
+  TxFrame.Length = 0;
+  const int32_t length = TxPacket.Length;
+  if (length < 0 || length > static_cast<int32_t>(TxPacket.Payload.size())) return -1;
+  const auto put = [](uint8_t byte) {
+    if (TxFrame.Length == static_cast<int32_t>(TxFrame.Bytes.size())) return false;
+    TxFrame.Bytes[TxFrame.Length++] = byte;
+    return true;
+  };
+  bool fits = leadingFlag != 1 || put(kFlag);
+  for (int32_t i = 0; fits && i < length; ++i) {
+    const uint8_t byte = TxPacket.Payload[i];
+    if (byte == kFlag || byte == kEscape) {
+      fits = put(kEscape) && put(byte ^ kEscapeXor);
+    } else {
+      fits = put(byte);
+    }
+  }
+  if (!fits || !put(kFlag)) {
+    TxFrame.Length = 0;
+    return -1;
+  }
+  return SendBytes(TxFrame.Bytes.data(), TxFrame.Length);
+}
+
+void CheckRxFrame() {
+  if (RxFrame.Count < 3 || RxFrame.Count > RxFrameBuffer::kMaxBytes) {
+    RxFrame.Count = 0;
+    RxFrame.FrameReady = 0;
+  } else {
+    RxFrame.FrameReady = 1;
+  }
+}
+
+int RxUnescapeByte(int byte) {
+  if (byte == kEscape) {
+    RxFrame.EscapePending = 1;
+    return 0;
+  }
+  if (byte == kFlag) {
+    CheckRxFrame();
+    RxFrame.EscapePending = 0;
+    if (!RxFrame.FrameReady) return 0;
+    RxFrame.FrameReady = 0;
+    return 1;
+  }
+  // Bytes beyond the buffer are dropped: an overlong frame is cut, not lost.
+  if (RxFrame.Count < 0 || RxFrame.Count >= RxFrameBuffer::kMaxBytes) return 0;
+  if (RxFrame.EscapePending) {
+    byte ^= kEscapeXor;
+    RxFrame.EscapePending = 0;
+  }
+  RxFrame.Bytes[RxFrame.Count++] = static_cast<uint8_t>(byte);
+  return 0;
+}
+
+int PollRxFrame() {
+  if (RecvWait(1, kPollWaitMs) < 0) return -1;
+  uint8_t byte = 0;
+  if (RecvPop(&byte, 1) != 1) return 0;
+  return RxUnescapeByte(byte);
+}
+
+int SendByte(uint8_t byte) { return SendBytes(&byte, 1); }
+
+namespace framing_testing {
+
+void Reset() {
+  TxPacket = {};
+  TxFrame = {};
+  RxFrame = {};
+}
+
+}  // namespace framing_testing
+
+}  // namespace download

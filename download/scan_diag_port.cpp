@@ -1,0 +1,29 @@
+#include "scan_diag_port.h"
+
+#include <utility>
+
+namespace download {
+
+ScanDiagPortSlot ScanDiagPortHandle;
+
+void ScanDiagPortSlot::Put(plat::PortHandle port, int comPort) {
+  plat::PortHandle replaced;
+  {
+    std::lock_guard lock(mutex_);
+    if (held_.Port != port) replaced = std::move(held_.Port);
+    held_ = {std::move(port), comPort};
+  }
+  if (replaced) replaced->Close();
+}
+
+ScannedPort ScanDiagPortSlot::Take() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(held_, {});
+}
+
+void ScanDiagPortSlot::Clear() {
+  ScannedPort cleared = Take();
+  if (cleared.Port) cleared.Port->Close();
+}
+
+}  // namespace download

@@ -1,0 +1,35 @@
+// ScanDiagPortHandle: the diagnostic port that the link layer's port scan
+// leaves open for the next transfer, with its COM number. The scan puts it,
+// the download engine takes it when the number is its job's port, and the
+// window clears it when a transfer finishes. Thread-safe; the slot never
+// holds a handle that someone else has closed through it.
+#pragma once
+
+#include <mutex>
+
+#include "plat/serial.h"
+
+namespace download {
+
+struct ScannedPort {
+  plat::PortHandle Port;  // null: none
+  int ComPort = -1;
+};
+
+class ScanDiagPortSlot {
+ public:
+  // Holds `port` as COM<comPort>; a different handle held before is closed.
+  void Put(plat::PortHandle port, int comPort);
+  // Hands out what the slot holds and empties it.
+  ScannedPort Take();
+  // Closes what the slot holds and empties it.
+  void Clear();
+
+ private:
+  std::mutex mutex_;
+  ScannedPort held_;
+};
+
+extern ScanDiagPortSlot ScanDiagPortHandle;
+
+}  // namespace download

@@ -1,0 +1,354 @@
+#include "transport.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "plat/clock.h"
+#include "plat/debug.h"
+#include "plat/event.h"
+#include "plat/serial.h"
+#include "plat/thread.h"
+#include "scan_diag_port.h"
+
+namespace download {
+namespace {
+
+constexpr int kRingSize = 65536;
+constexpr uint32_t kDriverQueueBytes = 8192;
+// Time a SendBytes may take beyond the line time of its bytes.
+constexpr int kSendSlackMs = 5000;
+// Pause of the receive thread between failures, so a vanished port is not
+// polled in a tight loop.
+constexpr uint32_t kRecvBackoffMs = 10;
+
+// Reads return at once with whatever the driver holds, so the receive thread
+// takes a burst in one call and never sits on bytes a caller waits for. A
+// write gives up after a second, which lets SendBytes keep its own deadline.
+constexpr plat::CommTimeouts kPortTimeouts{plat::MAXDWORD, 0, 0, 0, 1000};
+
+struct BaudRow {
+  int key;
+  int rate;
+};
+constexpr std::array<BaudRow, 24> kBaudTable{{
+    {9600, 9600},     {9, 9600},        {14400, 14400},   {14, 14400},    {19200, 19200},
+    {19, 19200},      {38400, 38400},   {38, 38400},      {57600, 57600}, {57, 57600},
+    {115200, 115200}, {115, 115200},    {203125, 203125}, {203, 203125},  {230400, 230400},
+    {230, 230400},    {406250, 406250}, {406, 406250},    {460800, 460800}, {460, 460800},
+    {812500, 812500}, {812, 812500},    {921600, 921600}, {921, 921600},
+}};
+// The device's 812500 clock is reached by programming this rate.
+constexpr int kRate812500Programmed = 827586;
+
+struct DownloadPortState {
+  plat::PortHandle Handle;  // null when no port is open
+  plat::Dcb Dcb;
+  plat::Thread RecvThread;
+  std::atomic<bool> StopRecv{false};
+};
+
+// One producer (the receive thread moves WriteIndex) and one consumer (the
+// worker moves ReadIndex). One slot always stays free so that a full ring
+// is told apart from an empty one.
+struct RecvRingState {
+  std::array<uint8_t, kRingSize> Bytes{};
+  std::atomic<int> WriteIndex{0};
+  std::atomic<int> ReadIndex{0};
+  std::atomic<int> Wanted{0};  // unread count a waiting caller needs; 0: none
+  plat::Event DataReady;       // auto-reset
+  int Dropped = 0;             // bytes lost to a full ring since the open
+};
+
+DownloadPortState DownloadPort;
+RecvRingState RecvRing;
+
+int Unread() {
+  int n = RecvRing.WriteIndex.load() - RecvRing.ReadIndex.load();
+  return n < 0 ? n + kRingSize : n;
+}
+
+void RecvRingReset() {
+  RecvRing.WriteIndex = 0;
+  RecvRing.ReadIndex = 0;
+  RecvRing.Wanted = 0;
+  RecvRing.Dropped = 0;
+  RecvRing.Bytes.fill(0x77);
+}
+
+// Wakes the waiting caller once the unread count has reached what it wants.
+// Claiming Wanted first keeps two rechecks from signalling for one wait.
+void recv_push_tm() {
+  int wanted = RecvRing.Wanted.load();
+  if (wanted <= 0 || Unread() < wanted) return;
+  if (!RecvRing.Wanted.compare_exchange_strong(wanted, 0)) return;
+  if (!RecvRing.DataReady.Set()) {
+    // The platform layer keeps no error code for a failed signal.
+    std::fprintf(stderr, "FATAL: recv_push_tm(): SetEvent() failed with Win32 error %d\n", 0);
+  }
+}
+
+void RecvPush(const uint8_t* data, int count) {
+  if (count <= 0) return;
+  int write = RecvRing.WriteIndex.load(std::memory_order_relaxed);
+  int room = kRingSize - 1 - Unread();
+  int stored = std::min(count, room);
+  int first = std::min(stored, kRingSize - write);
+  std::memcpy(&RecvRing.Bytes[write], data, first);
+  std::memcpy(&RecvRing.Bytes[0], data + first, stored - first);
+  RecvRing.WriteIndex.store((write + stored) % kRingSize);
+  if (stored < count) {
+    RecvRing.Dropped += count - stored;
+    plat::DebugDump("recv ring full: " + std::to_string(RecvRing.Dropped) + " bytes dropped\n");
+  }
+  recv_push_tm();
+}
+
+// Reads what the driver holds until it runs dry; false on a read error.
+bool DrainPort(plat::SerialPort& port) {
+  std::array<uint8_t, 4096> chunk;
+  for (;;) {
+    uint32_t got = 0;
+    bool ok = port.Read(chunk.data(), chunk.size(), &got);
+    RecvPush(chunk.data(), static_cast<int>(got));
+    if (!ok) {
+      port.PurgeComm(plat::PURGE_RXABORT | plat::PURGE_RXCLEAR);
+      return false;
+    }
+    if (got < chunk.size()) return true;
+  }
+}
+
+uint32_t RecvThreadProc(const plat::PortHandle& port) {
+  int failures = 0;
+  while (!DownloadPort.StopRecv) {
+    uint32_t events = 0;
+    if (port->WaitCommEvent(&events) && DrainPort(*port)) {
+      failures = 0;
+    } else if (++failures > 1 && !DownloadPort.StopRecv) {
+      plat::Sleep(kRecvBackoffMs);
+    }
+  }
+  return 0;
+}
+
+uint32_t DtrControlFor(char letter) {
+  if (letter == 'h') return plat::DTR_CONTROL_HANDSHAKE;
+  if (letter == 'n') return plat::DTR_CONTROL_DISABLE;
+  return plat::DTR_CONTROL_ENABLE;
+}
+
+uint32_t RtsControlFor(char letter) {
+  if (letter == 'h') return plat::RTS_CONTROL_HANDSHAKE;
+  if (letter == 'p') return plat::RTS_CONTROL_ENABLE;
+  return plat::RTS_CONTROL_DISABLE;
+}
+
+// The port of the job: the scan's handle when it is for that number, else
+// the port opened by name. A scan handle for another port is closed.
+plat::PortHandle AcquirePort(int port) {
+  ScannedPort scanned = ScanDiagPortHandle.Take();
+  if (scanned.Port && scanned.ComPort == port) return scanned.Port;
+  if (scanned.Port) scanned.Port->Close();
+  return plat::SerialPort::OpenByName("\\\\.\\COM" + std::to_string(port));
+}
+
+int ConfigurePort(plat::SerialPort& port, int rate, const char* mode) {
+  plat::Dcb dcb;
+  if (!port.GetCommState(dcb)) return kErrPortOpen;
+  dcb.fAbortOnError = 0;
+  dcb.ByteSize = 8;
+  dcb.Parity = plat::NOPARITY;
+  dcb.StopBits = plat::ONESTOPBIT;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fDsrSensitivity = 0;
+  const bool hasMode = mode && mode[0];
+  dcb.fDtrControl = DtrControlFor(hasMode ? mode[0] : '\0');
+  dcb.fRtsControl = RtsControlFor(hasMode ? mode[1] : '\0');
+  // A raw binary line: the frames carry 0x11, 0x13, NULs and any other byte
+  // unescaped, so no software flow control and no byte replacement.
+  dcb.fBinary = 1;
+  dcb.fParity = 0;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+  dcb.fErrorChar = 0;
+  dcb.fNull = 0;
+  DownloadPort.Dcb = dcb;
+  if (!port.SetCommState(dcb)) return kErrPortOpen;
+  port.SetupComm(kDriverQueueBytes, kDriverQueueBytes);
+  if (!port.SetCommTimeouts(kPortTimeouts) || !port.SetCommMask(plat::EV_RXCHAR)) return kErrPortOpen;
+  int set = SetBaudRate(rate);
+  return set < 0 ? set : 0;
+}
+
+int OpenAndConfigurePort(int port, int rate, const char* mode) {
+  DownloadPort.Handle = AcquirePort(port);
+  if (!DownloadPort.Handle) return kErrPortOpen;
+  int result = ConfigurePort(*DownloadPort.Handle, rate, mode);
+  if (result == 0) {
+    DownloadPort.StopRecv = false;
+    if (!DownloadPort.RecvThread.Start([handle = DownloadPort.Handle] { return RecvThreadProc(handle); })) {
+      result = kErrPortOpen;
+    }
+  }
+  if (result != 0) {
+    DownloadPort.Handle->Close();
+    DownloadPort.Handle.reset();
+    return result;
+  }
+  PurgeAll();
+  return 0;
+}
+
+void ShutdownPort() {
+  if (!DownloadPort.Handle) return;
+  PurgeAll();
+  // An empty mask fails every event wait from now on, so the receive thread
+  // cannot block again and sees the stop flag.
+  DownloadPort.StopRecv = true;
+  DownloadPort.Handle->SetCommMask(0);
+  DownloadPort.Handle->PurgeComm(plat::PURGE_RXABORT);
+  DownloadPort.RecvThread.Join();
+  DownloadPort.Handle->Close();
+  DownloadPort.Handle.reset();
+  RecvRing.DataReady.Close();
+  ScanDiagPortHandle.Clear();
+}
+
+}  // namespace
+
+int OpenDownloadPort(int port, int rate, const char* mode) {
+  ShutdownPort();
+  RecvRingReset();
+  RecvRing.DataReady = plat::Event();
+  if (!RecvRing.DataReady.Create(false, false)) return kErrDataReadyEvent;
+  int result = OpenAndConfigurePort(port, rate, mode);
+  if (result != 0) RecvRing.DataReady.Close();
+  return result;
+}
+
+int CloseDownloadPort() {
+  ShutdownPort();
+  return 1;
+}
+
+int SendBytes(const uint8_t* data, int count) {
+  if (!DownloadPort.Handle) return kErrWrite;
+  const uint32_t start = plat::GetTickCount();
+  const uint32_t limit = static_cast<uint32_t>(kSendSlackMs + ByteTimeMs(count));
+  int sent = 0;
+  while (sent < count) {
+    uint32_t written = 0;
+    if (!DownloadPort.Handle->Write(data + sent, static_cast<uint32_t>(count - sent), &written)) return kErrWrite;
+    sent += static_cast<int>(written);
+    if (sent < count && plat::GetTickCount() - start >= limit) return kErrWrite;
+  }
+  return sent;
+}
+
+int RecvWait(int count, int ms) {
+  if (count <= 0) {
+    plat::Sleep(static_cast<uint32_t>(ms));
+    return 0;
+  }
+  RecvRing.Wanted = count;
+  int result = Unread();
+  if (result < count) {
+    // Every wake-up is checked against the unread count: a signal left over
+    // from an earlier wait must not end this one early.
+    const uint32_t limit = static_cast<uint32_t>(ms) + static_cast<uint32_t>(ByteTimeMs(count));
+    const uint32_t start = plat::GetTickCount();
+    for (;;) {
+      const uint32_t elapsed = plat::GetTickCount() - start;
+      if (elapsed >= limit) {
+        result = kRecvTimeout;
+        break;
+      }
+      if (RecvRing.DataReady.Wait(limit - elapsed) == plat::WaitResult::Failed) {
+        result = kErrRecvWaitFailed;
+        break;
+      }
+      if (result = Unread(); result >= count) break;
+    }
+  }
+  RecvRing.Wanted = 0;
+  return result;
+}
+
+int RecvPop(uint8_t* buffer, int count) {
+  const int read = RecvRing.ReadIndex.load(std::memory_order_relaxed);
+  const int n = std::min(Unread(), std::max(count, 0));
+  const int first = std::min(n, kRingSize - read);
+  std::memcpy(buffer, &RecvRing.Bytes[read], first);
+  std::memcpy(buffer + first, &RecvRing.Bytes[0], n - first);
+  RecvRing.ReadIndex.store((read + n) % kRingSize);
+  return n;
+}
+
+void PurgeRx() {
+  if (DownloadPort.Handle) DownloadPort.Handle->PurgeComm(plat::PURGE_RXABORT | plat::PURGE_RXCLEAR);
+}
+
+void PurgeAll() {
+  if (DownloadPort.Handle) {
+    DownloadPort.Handle->PurgeComm(plat::PURGE_TXABORT | plat::PURGE_RXABORT | plat::PURGE_TXCLEAR |
+                                   plat::PURGE_RXCLEAR);
+  }
+}
+
+int LookupBaudRate(int key) {
+  auto row = std::ranges::find(kBaudTable, key, &BaudRow::key);
+  return row == kBaudTable.end() ? 0 : row->rate;
+}
+
+int SetBaudRate(int key) {
+  const int rate = LookupBaudRate(key);
+  if (rate == 0 || !DownloadPort.Handle) return kErrBaudRate;
+  plat::Dcb dcb = DownloadPort.Dcb;
+  dcb.BaudRate = rate == 812500 ? kRate812500Programmed : rate;
+  if (!DownloadPort.Handle->SetCommState(dcb)) return kErrBaudRate;
+  DownloadPort.Dcb = dcb;
+  return rate;
+}
+
+int GetBaudRate() { return static_cast<int>(DownloadPort.Dcb.BaudRate); }
+
+int ByteTimeMs(int count) {
+  const int rate = GetBaudRate();
+  if (!DownloadPort.Handle || rate <= 0 || count <= 0) return 0;
+  return static_cast<int>(int64_t{count} * 10000 / rate);
+}
+
+bool SetRts(bool on) {
+  return DownloadPort.Handle && DownloadPort.Handle->EscapeCommFunction(on ? plat::SETRTS : plat::CLRRTS);
+}
+
+bool SetDtr(bool on) {
+  return DownloadPort.Handle && DownloadPort.Handle->EscapeCommFunction(on ? plat::SETDTR : plat::CLRDTR);
+}
+
+bool SetBreak(bool on) {
+  if (!DownloadPort.Handle) return false;
+  return on ? DownloadPort.Handle->SetCommBreak() : DownloadPort.Handle->ClearCommBreak();
+}
+
+namespace transport_testing {
+
+void Reset() {
+  ShutdownPort();
+  RecvRingReset();
+  RecvRing.DataReady = plat::Event();
+  DownloadPort.Dcb = plat::Dcb();
+}
+
+void Push(const uint8_t* data, int count) { RecvPush(data, count); }
+
+void SignalDataReady() { RecvRing.DataReady.Set(); }
+
+}  // namespace transport_testing
+
+}  // namespace download
