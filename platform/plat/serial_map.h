@@ -35,7 +35,7 @@ class SerialMap {
 
 class SerialMapWatch {
  public:
-  SerialMapWatch() = default;
+  SerialMapWatch();  // defined with Impl: a constructor may destroy impl_, which needs the full type
   ~SerialMapWatch();
   SerialMapWatch(const SerialMapWatch&) = delete;
   SerialMapWatch& operator=(const SerialMapWatch&) = delete;

@@ -12,7 +12,7 @@ enum class ThreadPriority { Normal, AboveNormal, Highest };
 
 class Thread {
  public:
-  Thread() = default;
+  Thread();  // defined with Impl: a constructor may destroy impl_, which needs the full type
   ~Thread();  // joins a thread still running
   Thread(Thread&&) noexcept;
   Thread& operator=(Thread&&) noexcept;

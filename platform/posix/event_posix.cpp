@@ -1,0 +1,180 @@
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "event_internal.h"
+#include "plat/event.h"
+
+namespace plat {
+namespace {
+
+// One lock and one condition for all events of the process: a wait on
+// several events then needs no registration with each of them, and an
+// auto-reset event is consumed by whichever waiter takes the lock first.
+// Waits are rare (tens per second), so waking every waiter costs little.
+struct Hub {
+  std::mutex mutex;
+  std::condition_variable changed;
+};
+
+Hub& TheHub() {
+  // Never destroyed: threads may still wait while static objects are torn down.
+  static Hub* hub = new Hub;
+  return *hub;
+}
+
+}  // namespace
+
+struct Event::Impl {
+  bool manualReset = false;
+  bool set = false;
+  bool closed = false;
+
+  static std::shared_ptr<Impl> Of(const Event& event) { return event.impl_; }
+
+  // Takes the signal if there is one; caller holds the hub's lock.
+  bool TryConsume() {
+    if (!set) return false;
+    if (!manualReset) set = false;
+    return true;
+  }
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits on the hub until `ready` returns true or the time-out passes;
+// false on time-out.
+template <typename Ready>
+bool WaitOnHub(std::unique_lock<std::mutex>& lock, uint32_t ms, Ready ready) {
+  Hub& hub = TheHub();
+  if (ms == INFINITE) {
+    hub.changed.wait(lock, ready);
+    return true;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(RealMs(ms));
+  return hub.changed.wait_until(lock, deadline, ready);
+}
+
+}  // namespace
+
+Event::~Event() { Close(); }
+
+Event::Event(Event&& other) noexcept {
+  std::lock_guard lock(TheHub().mutex);
+  impl_ = std::move(other.impl_);
+}
+
+Event& Event::operator=(Event&& other) noexcept {
+  if (this == &other) return *this;
+  Close();
+  std::lock_guard lock(TheHub().mutex);
+  impl_ = std::move(other.impl_);
+  return *this;
+}
+
+bool Event::Create(bool manualReset, bool initiallySet) {
+  Close();
+  auto impl = std::make_shared<Impl>();
+  impl->manualReset = manualReset;
+  impl->set = initiallySet;
+  std::lock_guard lock(TheHub().mutex);
+  impl_ = std::move(impl);
+  return true;
+}
+
+bool Event::IsValid() const {
+  std::lock_guard lock(TheHub().mutex);
+  return impl_ != nullptr;
+}
+
+void Event::Close() {
+  Hub& hub = TheHub();
+  std::shared_ptr<Impl> impl;
+  {
+    std::lock_guard lock(hub.mutex);
+    if (!impl_) return;
+    impl = std::move(impl_);
+    impl->closed = true;
+  }
+  hub.changed.notify_all();
+}
+
+bool Event::Set() {
+  Hub& hub = TheHub();
+  {
+    std::lock_guard lock(hub.mutex);
+    if (!impl_) return false;
+    impl_->set = true;
+  }
+  hub.changed.notify_all();
+  return true;
+}
+
+bool Event::Reset() {
+  std::lock_guard lock(TheHub().mutex);
+  if (!impl_) return false;
+  impl_->set = false;
+  return true;
+}
+
+WaitResult Event::Wait(uint32_t ms) const {
+  std::unique_lock lock(TheHub().mutex);
+  // A copy: Close() on another thread may drop this object's reference.
+  const std::shared_ptr<Impl> impl = impl_;
+  if (!impl) return WaitResult::Failed;
+  bool signaled = false;
+  const bool ended = WaitOnHub(lock, ms, [&] { return impl->closed || (signaled = impl->TryConsume()); });
+  if (!ended) return WaitResult::Timeout;
+  return signaled ? WaitResult::Signaled : WaitResult::Failed;
+}
+
+WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) {
+  std::unique_lock lock(TheHub().mutex);
+  std::vector<std::shared_ptr<Impl>> impls;
+  impls.reserve(events.size());
+  for (const Event* event : events) {
+    if (event == nullptr || !event->impl_) return {};
+    impls.push_back(event->impl_);
+  }
+  if (impls.empty()) return {};
+
+  WaitAnyResult outcome;
+  const auto ready = [&] {
+    for (const auto& impl : impls) {
+      if (impl->closed) return true;  // outcome stays Failed
+    }
+    for (size_t i = 0; i < impls.size(); ++i) {
+      if (impls[i]->TryConsume()) {
+        outcome = {WaitResult::Signaled, static_cast<int>(i)};
+        return true;
+      }
+    }
+    return false;
+  };
+  if (!WaitOnHub(lock, ms, ready)) return {WaitResult::Timeout, -1};
+  return outcome;
+}
+
+namespace posix {
+
+EventRef RetainEvent(const Event& event) {
+  std::lock_guard lock(TheHub().mutex);
+  return Event::Impl::Of(event);
+}
+
+void SetRetained(const EventRef& event) {
+  if (!event) return;
+  Hub& hub = TheHub();
+  {
+    std::lock_guard lock(hub.mutex);
+    if (event->closed) return;
+    event->set = true;
+  }
+  hub.changed.notify_all();
+}
+
+}  // namespace posix
+}  // namespace plat
