@@ -1,8 +1,9 @@
 // ScanDiagPortHandle: the diagnostic port that the link layer's port scan
 // leaves open for the next transfer, with its COM number. The scan puts it,
 // the download engine takes it when the number is its job's port, and the
-// window clears it when a transfer finishes. Thread-safe; the slot never
-// holds a handle that someone else has closed through it.
+// window clears it when a transfer finishes. Thread-safe. A handle that
+// leaves the slot through Put or Clear is closed; one handed out by Take
+// belongs to the caller.
 #pragma once
 
 #include <mutex>

@@ -26,8 +26,10 @@ constexpr int kSendSlackMs = 5000;
 constexpr uint32_t kRecvBackoffMs = 10;
 
 // Reads return at once with whatever the driver holds, so the receive thread
-// takes a burst in one call and never sits on bytes a caller waits for. A
-// write gives up after a second, which lets SendBytes keep its own deadline.
+// takes a burst in one call and never sits on bytes a caller waits for. Set
+// on the scan's port too: its 10 ms interval time-out would hold back every
+// reply by that much. A write gives up after a second, which lets SendBytes
+// keep its own deadline.
 constexpr plat::CommTimeouts kPortTimeouts{plat::MAXDWORD, 0, 0, 0, 1000};
 
 struct BaudRow {
@@ -93,16 +95,16 @@ void recv_push_tm() {
 
 void RecvPush(const uint8_t* data, int count) {
   if (count <= 0) return;
-  int write = RecvRing.WriteIndex.load(std::memory_order_relaxed);
-  int room = kRingSize - 1 - Unread();
-  int stored = std::min(count, room);
-  int first = std::min(stored, kRingSize - write);
+  const int write = RecvRing.WriteIndex.load(std::memory_order_relaxed);
+  const int stored = std::min(count, kRingSize - 1 - Unread());
+  const int first = std::min(stored, kRingSize - write);
   std::memcpy(&RecvRing.Bytes[write], data, first);
   std::memcpy(&RecvRing.Bytes[0], data + first, stored - first);
   RecvRing.WriteIndex.store((write + stored) % kRingSize);
   if (stored < count) {
     RecvRing.Dropped += count - stored;
-    plat::DebugDump("recv ring full: " + std::to_string(RecvRing.Dropped) + " bytes dropped\n");
+    plat::DebugDump("recv ring full: " + std::to_string(RecvRing.Dropped) +
+                    " bytes dropped since the open\n");
   }
   recv_push_tm();
 }
@@ -115,6 +117,7 @@ bool DrainPort(plat::SerialPort& port) {
     bool ok = port.Read(chunk.data(), chunk.size(), &got);
     RecvPush(chunk.data(), static_cast<int>(got));
     if (!ok) {
+      // After a port error the driver's receive side is in doubt: start over.
       port.PurgeComm(plat::PURGE_RXABORT | plat::PURGE_RXCLEAR);
       return false;
     }
@@ -255,25 +258,27 @@ int RecvWait(int count, int ms) {
     plat::Sleep(static_cast<uint32_t>(ms));
     return 0;
   }
+  if (int unread = Unread(); unread >= count) return unread;
+
+  // Wanted is published before the unread count is read again, so either the
+  // receive thread sees it or this thread sees the bytes pushed meanwhile.
+  // Every wake-up is checked against the unread count: a signal left over
+  // from an earlier wait must not end this one early.
   RecvRing.Wanted = count;
+  const uint32_t limit = static_cast<uint32_t>(ms) + static_cast<uint32_t>(ByteTimeMs(count));
+  const uint32_t start = plat::GetTickCount();
   int result = Unread();
-  if (result < count) {
-    // Every wake-up is checked against the unread count: a signal left over
-    // from an earlier wait must not end this one early.
-    const uint32_t limit = static_cast<uint32_t>(ms) + static_cast<uint32_t>(ByteTimeMs(count));
-    const uint32_t start = plat::GetTickCount();
-    for (;;) {
-      const uint32_t elapsed = plat::GetTickCount() - start;
-      if (elapsed >= limit) {
-        result = kRecvTimeout;
-        break;
-      }
-      if (RecvRing.DataReady.Wait(limit - elapsed) == plat::WaitResult::Failed) {
-        result = kErrRecvWaitFailed;
-        break;
-      }
-      if (result = Unread(); result >= count) break;
+  while (result < count) {
+    const uint32_t elapsed = plat::GetTickCount() - start;
+    if (elapsed >= limit) {
+      result = kRecvTimeout;
+      break;
     }
+    if (RecvRing.DataReady.Wait(limit - elapsed) == plat::WaitResult::Failed) {
+      result = kErrRecvWaitFailed;
+      break;
+    }
+    result = Unread();
   }
   RecvRing.Wanted = 0;
   return result;
