@@ -216,6 +216,7 @@ void ShutdownPort() {
   DownloadPort.Handle->SetCommMask(0);
   DownloadPort.Handle->PurgeComm(plat::PURGE_RXABORT);
   DownloadPort.RecvThread.Join();
+  DownloadPort.RecvThread = plat::Thread();
   DownloadPort.Handle->Close();
   DownloadPort.Handle.reset();
   RecvRing.DataReady.Close();
