@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <latch>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,27 +23,32 @@ using ui::headless::UiThread;
 class Gate {
  public:
   explicit Gate(UiThread& thread) {
-    // Shared with the task: the UI thread may still be inside wait() when the
-    // gate itself has gone.
-    thread.Post([latches = latches_] {
-      latches->entered.count_down();
-      latches->open.wait();
+    // Shared with the task: the UI thread may still be leaving its wait when
+    // the gate itself has gone.
+    thread.Post([state = state_] {
+      std::unique_lock lock(state->mutex);
+      state->entered = true;
+      state->changed.notify_all();
+      state->changed.wait(lock, [&] { return state->open; });
     });
-    latches_->entered.wait();
+    std::unique_lock lock(state_->mutex);
+    state_->changed.wait(lock, [&] { return state_->entered; });
   }
   ~Gate() { Open(); }
   void Open() {
-    if (!opened_) latches_->open.count_down();
-    opened_ = true;
+    std::lock_guard lock(state_->mutex);
+    state_->open = true;
+    state_->changed.notify_all();
   }
 
  private:
-  struct Latches {
-    std::latch entered{1};
-    std::latch open{1};
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool open = false;
   };
-  std::shared_ptr<Latches> latches_ = std::make_shared<Latches>();
-  bool opened_ = false;
+  std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 class WindowTest : public ::testing::Test {
