@@ -19,5 +19,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Test discovery and CTest run the executables under wine; the wrapper sets
-# the quiet, project-local wine environment (see tools/win32/wine-test.sh).
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/win32/wine-run.sh)
+# the quiet wine environment of the build's own prefix (see
+# tools/win32/wine-test.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/win32/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)

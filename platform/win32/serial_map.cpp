@@ -142,6 +142,7 @@ struct SerialMapWatch::Impl {
   }
 };
 
+SerialMapWatch::SerialMapWatch() = default;
 SerialMapWatch::~SerialMapWatch() { Close(); }
 
 bool SerialMapWatch::Open() {

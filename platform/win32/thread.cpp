@@ -25,6 +25,7 @@ int PriorityValue(ThreadPriority priority) {
 
 }  // namespace
 
+Thread::Thread() = default;
 Thread::~Thread() { Join(); }
 
 Thread::Thread(Thread&&) noexcept = default;
