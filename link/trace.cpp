@@ -1,0 +1,3 @@
+#include "link/trace.h"
+
+void DllTrace(const char* /*text*/) {}
