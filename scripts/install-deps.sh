@@ -8,7 +8,7 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmar
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if ((windows)); then
-  packages+=(g++-mingw-w64-i686-posix wine wine32:i386 socat xvfb)
+  packages+=(g++-mingw-w64-i686-posix wine wine32:i386 socat xvfb gcc-multilib)
 fi
 
 missing=()

@@ -21,9 +21,17 @@ struct Event::Impl {
   bool IsClosed() const { return WaitForSingleObject(closed, 0) == WAIT_OBJECT_0; }
 };
 
-Event::~Event() = default;
+// An event that goes away, by destruction or by being assigned over, ends the
+// waits still pending on it, as Close does.
+Event::~Event() { Close(); }
 Event::Event(Event&&) noexcept = default;
-Event& Event::operator=(Event&&) noexcept = default;
+Event& Event::operator=(Event&& other) noexcept {
+  if (this != &other) {
+    Close();
+    impl_ = std::move(other.impl_);
+  }
+  return *this;
+}
 
 bool Event::Create(bool manualReset, bool initiallySet) {
   Close();

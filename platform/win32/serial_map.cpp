@@ -161,7 +161,7 @@ bool SerialMapWatch::Open() {
 bool SerialMapWatch::WatchingParent() const { return impl_ && impl_->parent; }
 
 bool SerialMapWatch::Arm(Event& changed) {
-  if (!impl_) return false;
+  if (!impl_ || !changed.IsValid()) return false;
   std::erase_if(impl_->armings, [](const std::unique_ptr<Arming>& a) { return a->Finished(); });
   auto arming = std::make_unique<Arming>();
   arming->key = impl_->key.get();

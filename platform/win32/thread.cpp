@@ -8,6 +8,7 @@ namespace plat {
 struct Thread::Impl {
   std::function<uint32_t()> body;
   HANDLE handle = nullptr;
+  uint32_t exitCode = 0;  // kept after the join, so a second Join reports it again
 };
 
 namespace {
@@ -56,13 +57,16 @@ bool Thread::Start(std::function<uint32_t()> body, ThreadPriority priority) {
 bool Thread::Joinable() const { return impl_ && impl_->handle; }
 
 uint32_t Thread::Join() {
-  if (!Joinable()) return 0;
-  WaitForSingleObject(impl_->handle, INFINITE);
-  DWORD code = 0;
-  GetExitCodeThread(impl_->handle, &code);
-  CloseHandle(impl_->handle);
-  impl_.reset();
-  return code;
+  if (!impl_) return 0;
+  if (impl_->handle) {
+    WaitForSingleObject(impl_->handle, INFINITE);
+    DWORD code = 0;
+    GetExitCodeThread(impl_->handle, &code);
+    CloseHandle(impl_->handle);
+    impl_->handle = nullptr;
+    impl_->exitCode = code;
+  }
+  return impl_->exitCode;
 }
 
 }  // namespace plat
