@@ -37,9 +37,10 @@ void PrimitiveQueue::Init(unsigned length, const char* name) {
   initialised_ = true;
 }
 
-void PrimitiveQueue::SetWake(WakeFn wake) {
+void PrimitiveQueue::SetWake(WakeFn wake, void* context) {
   std::lock_guard lock(mutex_);
   wake_ = wake;
+  wakeContext_ = context;
 }
 
 void PrimitiveQueue::ResetLists() {
@@ -92,7 +93,7 @@ bool PrimitiveQueue::Enqueue(int32_t id, const char* data, int32_t length, bool 
     elements_[tail_].next = index;
   tail_ = index;
 
-  if (wake && wake_) wake_();
+  if (wake && wake_) wake_(wakeContext_);
   return true;
 }
 

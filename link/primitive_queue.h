@@ -21,9 +21,10 @@ class PrimitiveQueue {
  public:
   static constexpr unsigned MaxCapacity = 512;
 
-  // Called by Enqueue with wake set, under the queue's lock; it must not call
-  // back into the queue. The link layer points it at its write-request signal.
-  using WakeFn = void (*)();
+  // Called by Enqueue with wake set, under the queue's lock, with the context
+  // given to SetWake; it must not call back into the queue. The link layer
+  // points it at its write-request signal.
+  using WakeFn = void (*)(void* context);
 
   explicit PrimitiveQueue(const char* name);
   PrimitiveQueue(const PrimitiveQueue&) = delete;
@@ -35,7 +36,7 @@ class PrimitiveQueue {
   void Init(unsigned length, const char* name);
 
   // The wake that Enqueue runs when asked to; none until set.
-  void SetWake(WakeFn wake);
+  void SetWake(WakeFn wake, void* context);
 
   // Queues a copy of `length` bytes of `data` under `id`, followed by CR LF
   // unless id is IdRawText. False, queuing nothing, for a negative length,
@@ -65,5 +66,6 @@ class PrimitiveQueue {
   std::unique_ptr<Primitive[]> elements_;
   bool initialised_ = false;
   WakeFn wake_ = nullptr;
+  void* wakeContext_ = nullptr;
   char name_[32] = {};
 };

@@ -263,7 +263,7 @@ TEST(PrimitiveQueue, WakesOnlyWhenAskedAndQueued) {
   Entry entry;
   ASSERT_TRUE(Take(q, entry));
 
-  q.SetWake([] { ++wakes; });
+  q.SetWake([](void*) { ++wakes; }, nullptr);
   ASSERT_TRUE(q.Enqueue(IdOk, "OK", 2, false));
   EXPECT_EQ(wakes, 0);
   ASSERT_TRUE(Take(q, entry));
@@ -278,7 +278,7 @@ TEST(PrimitiveQueue, ConcurrentProducersAndConsumers) {
   constexpr int Producers = 4, Consumers = 3, PerProducer = 3000;
   PrimitiveQueue q("<Unknown>");
   q.Init(40, "<ReadQ>");
-  q.SetWake([] { ++wakes; });
+  q.SetWake([](void*) { ++wakes; }, nullptr);
 
   std::vector<std::thread> threads;
   for (int p = 0; p < Producers; ++p) {
