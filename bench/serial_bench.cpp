@@ -1,132 +1,80 @@
 // Throughput of plat::SerialPort over a pseudo-terminal against a plain
 // read/write loop on the same kind of pseudo-terminal, in one run.
 //
-// Each iteration sends one block to an echo peer on the master side and reads
-// the echoed block back: through plat::SerialPort::Write/Read (time-outs all
-// zero, so a read waits for its full count) in BM_PlatSerial, through write,
-// poll and read on a raw non-blocking slave descriptor in BM_PlainPty. The
-// echo peer is the same code in both. After the benchmarks the program
-// prints, per block size, the ratio of the two rates (1.0: no overhead).
+// Each iteration sends one block to an echo peer on the device end
+// (plat::DevicePort) and reads the echoed block back: through
+// plat::SerialPort::Write/Read (time-outs all zero, so a read waits for its
+// full count) in BM_PlatSerial, through plat::RawLine (write, poll and read
+// on a raw non-blocking descriptor) in BM_PlainPty. Both open COM<n> by the
+// device root's link, and the echo peer is the same code in both. After the
+// benchmarks the program prints, per block size, the ratio of the two rates
+// (1.0: no overhead).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "plat/device_port.h"
+#include "plat/raw_line.h"
 #include "plat/serial.h"
 #include "support/port_kit.h"
 
 namespace {
 
-bool MakeRaw(int fd) {
-  struct termios tio {};
-  if (::tcgetattr(fd, &tio) != 0) return false;
-  ::cfmakeraw(&tio);
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  return ::tcsetattr(fd, TCSANOW, &tio) == 0;
-}
+constexpr unsigned kCom = 5;
 
-bool WriteAll(int fd, const char* data, size_t count, int stopFd) {
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd, data + done, count - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return false;
-    struct pollfd fds[2] = {{fd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
-    if (::poll(fds, stopFd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return false;
-    if (stopFd >= 0 && (fds[1].revents & POLLIN) != 0) return false;
-  }
-  return true;
-}
-
-bool ReadAll(int fd, char* data, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::read(fd, data + done, count - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n == 0) return false;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return false;
-    struct pollfd fds = {fd, POLLIN, 0};
-    if (::poll(&fds, 1, -1) < 0 && errno != EINTR) return false;
-  }
-  return true;
-}
-
-// A pseudo-terminal whose master echoes everything back on its own thread.
-class EchoPty {
+// A device end that echoes everything back on its own thread, in a device
+// root of its own.
+class EchoPort {
  public:
-  EchoPty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
-    char name[128];
-    if (::ptsname_r(master_, name, sizeof name) != 0) return;
-    slavePath_ = name;
-    keepSlave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (keepSlave_ < 0 || !MakeRaw(keepSlave_) || !MakeRaw(master_)) return;
-    if (::pipe2(stop_, O_CLOEXEC) != 0) return;
-    echo_ = std::thread([this] { Echo(); });
-    ok_ = true;
+  EchoPort() : port_(plat::DevicePort::Create(kCom)) {
+    if (port_) echo_ = std::thread([this] { Echo(); });
   }
-  ~EchoPty() {
-    if (echo_.joinable()) {
-      const char byte = 1;
-      while (::write(stop_[1], &byte, 1) < 0 && errno == EINTR) {
-      }
-      echo_.join();
-    }
-    for (int fd : {stop_[0], stop_[1], keepSlave_, master_})
-      if (fd >= 0) ::close(fd);
+  ~EchoPort() {
+    stop_ = true;
+    if (echo_.joinable()) echo_.join();
   }
-  EchoPty(const EchoPty&) = delete;
-  EchoPty& operator=(const EchoPty&) = delete;
+  EchoPort(const EchoPort&) = delete;
+  EchoPort& operator=(const EchoPort&) = delete;
 
-  bool ok() const { return ok_; }
-  const std::string& slavePath() const { return slavePath_; }
+  bool ok() const { return port_ != nullptr; }
 
  private:
+  // Each wait for bytes is short, so that a stop is seen soon.
+  static constexpr uint32_t kLookMs = 20;
+  static constexpr uint32_t kWriteMs = 10000;
+
   void Echo() {
     std::vector<char> buffer(65536);
-    for (;;) {
-      struct pollfd fds[2] = {{master_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        return;
-      }
-      if ((fds[1].revents & POLLIN) != 0) return;
-      const ssize_t n = ::read(master_, buffer.data(), buffer.size());
-      if (n > 0) {
-        if (!WriteAll(master_, buffer.data(), static_cast<size_t>(n), stop_[0])) return;
-      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        return;
-      }
+    while (!stop_) {
+      const int n = port_->Read(buffer.data(), buffer.size(), kLookMs);
+      if (n < 0) return;
+      if (n > 0 && !port_->Write(buffer.data(), static_cast<size_t>(n), kWriteMs)) return;
     }
   }
 
-  int master_ = -1;
-  int keepSlave_ = -1;
-  int stop_[2] = {-1, -1};
-  std::string slavePath_;
+  testkit::TempDeviceRoot root_;
+  std::unique_ptr<plat::DevicePort> port_;
+  std::atomic<bool> stop_{false};
   std::thread echo_;
-  bool ok_ = false;
 };
+
+bool ReadAll(plat::RawLine& line, char* data, size_t count) {
+  constexpr uint32_t kWaitMs = 10000;
+  size_t done = 0;
+  while (done < count) {
+    const int n = line.Read(data + done, count - done, kWaitMs);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 std::vector<char> Pattern(size_t size) {
   std::vector<char> block(size);
@@ -134,14 +82,10 @@ std::vector<char> Pattern(size_t size) {
   return block;
 }
 
-constexpr unsigned kCom = 5;
-
 void BM_PlatSerial(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0));
-  testkit::TempDeviceRoot root;
-  EchoPty pty;
-  const std::string link = root.Path() + "/COM" + std::to_string(kCom);
-  if (!pty.ok() || ::symlink(pty.slavePath().c_str(), link.c_str()) != 0) {
+  EchoPort echo;
+  if (!echo.ok()) {
     state.SkipWithError("cannot make the pseudo-terminal");
     return;
   }
@@ -170,24 +114,22 @@ void BM_PlatSerial(benchmark::State& state) {
 
 void BM_PlainPty(benchmark::State& state) {
   const size_t size = static_cast<size_t>(state.range(0));
-  EchoPty pty;
-  const int fd = pty.ok() ? ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC) : -1;
-  if (fd < 0 || !MakeRaw(fd)) {
-    if (fd >= 0) ::close(fd);
+  EchoPort echo;
+  plat::RawLine line;
+  if (!echo.ok() || !line.Open(kCom)) {
     state.SkipWithError("cannot make the pseudo-terminal");
     return;
   }
   const std::vector<char> out = Pattern(size);
   std::vector<char> in(size);
   for (auto _ : state) {
-    if (!WriteAll(fd, out.data(), size, -1) || !ReadAll(fd, in.data(), size)) {
+    if (!line.Write(out.data(), size) || !ReadAll(line, in.data(), size)) {
       state.SkipWithError("transfer failed");
       break;
     }
   }
   if (in != out && state.iterations() > 0) state.SkipWithError("echo differs");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
-  ::close(fd);
 }
 
 BENCHMARK(BM_PlatSerial)->Arg(64)->Arg(1024)->Arg(4096)->UseRealTime();

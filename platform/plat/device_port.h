@@ -10,6 +10,17 @@
 //
 // Times here are real milliseconds: the device does not run under the
 // system's time scale; a caller that wants scaled pauses uses plat::RealMs.
+//
+// Read, Write and Drain may run on different threads at once (a reader
+// thread and a writer thread, say); HangUp, Link and Unlink may be called
+// from any thread, and HangUp ends a Read or Write blocked on another one.
+// The destructor must not race with any other call.
+//
+// On POSIX the port is a pseudo-terminal: the COM<n> link names its slave,
+// this object holds the master and a slave descriptor of its own, so the
+// master never sees the system's close as a hang-up. Under wine the port is
+// one of the test runner's socat pairs (COM<n> for the system, COM<n+100>
+// for the device end), and HangUp is not available.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +43,8 @@ class DevicePort {
 
   // Removes the COM<com> link: the port can no longer be opened by number,
   // while a handle the system already holds keeps working. Link() puts it
-  // back. Both are idempotent.
+  // back (replacing whatever took the name meanwhile); Unlink only ever
+  // removes this port's own link. Both are idempotent.
   bool Link();
   void Unlink();
   bool Linked() const;
@@ -46,12 +58,16 @@ class DevicePort {
   // or was hung up.
   int Read(void* buffer, size_t max, uint32_t timeoutMs);
 
-  // Discards everything received and not yet read.
+  // Discards everything received and not yet read, including bytes the
+  // system wrote just before the call that are still on their way.
   void Drain();
 
   // Ends the line as an unplugged device does: the system's open handle
-  // fails from now on, and this object's Read and Write fail too. False on
-  // a backend that cannot do it (then nothing changes).
+  // fails from now on (its reads and writes return failure at once, they
+  // neither block nor report success), and this object's Read and Write
+  // fail too. The COM<n> link goes with the line and Link() fails from then
+  // on; a new device is a new DevicePort. Idempotent. False on a backend
+  // that cannot do it (then nothing changes).
   bool HangUp();
 
   struct Impl;

@@ -1,9 +1,8 @@
 // Test ports: a serial port the system opens as COM<n>, whose far end the
 // test plays (the "peer"), registered in a per-test device root with a map
-// entry. The interface is the same on both backends; on the POSIX backend a
-// port is a pseudo-terminal whose master is the peer (a slave fd stays open
-// on the peer side, so the master never sees a hang-up while the system has
-// the port closed).
+// entry. The interface is the same on both backends: a port is a
+// plat::DevicePort (see there for what it is on each backend), the peer its
+// device end.
 #pragma once
 
 #include <cstddef>
@@ -57,6 +56,7 @@ class TestPort {
   struct Impl;
 
  private:
+  friend class ScriptedPeer;  // plays the peer side of the same port
   std::unique_ptr<Impl> impl_;
 };
 

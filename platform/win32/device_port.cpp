@@ -1,0 +1,165 @@
+// The device's end of a serial port under wine: tools/win32/wine-test.sh
+// links COM<n> and COM<n+100> of the wine prefix to the two ends of a socat
+// pseudo-terminal pair, for every n of its pool. The system opens COM<n>;
+// the device end is COM<n+100>, opened here through the backend itself.
+//
+// The pairs belong to the run and are reused by one test after another, so
+// a new port first discards whatever an earlier one left in either
+// direction. Unlinking renames the prefix's link for COM<n> out of the way
+// (to com<n>.off); Link and the next Create put it back. Ending the line is
+// not possible: socat keeps the system's end alive whatever happens here.
+#include "plat/device_port.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "plat/clock.h"
+#include "plat/serial.h"
+
+// Last: the platform's macros share the names of plat's constants, which
+// below are spelt unqualified (same values).
+#include <windows.h>
+
+namespace plat {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr unsigned kDeviceOffset = 100;
+
+// The wine prefix's link for COM<n>, as a Windows path through drive Z:;
+// empty outside wine.
+std::string LinkPath(unsigned com) {
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (!prefix) return "";
+  std::string path = std::string("Z:") + prefix + "/dosdevices/com" + std::to_string(com);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+std::string OffPath(const std::string& link) { return link + ".off"; }
+
+// Raw 8N1 without flow control, reads returning at once with what is there.
+bool MakeRaw(SerialPort& port) {
+  Dcb dcb;
+  dcb.BaudRate = 115200;
+  return port.SetCommState(dcb) && port.SetCommTimeouts({MAXDWORD, 0, 0, 0, 0});
+}
+
+// Serial time-outs run on the system's (scaled) time: `realMs` in it.
+uint32_t SystemMs(uint32_t realMs) {
+  const uint64_t ms = static_cast<uint64_t>(realMs) * static_cast<uint64_t>(TimeScale());
+  return ms >= MAXDWORD ? MAXDWORD - 1 : static_cast<uint32_t>(ms);
+}
+
+}  // namespace
+
+struct DevicePort::Impl {
+  unsigned com = 0;
+  std::string linkPath;  // empty outside wine: the links cannot be changed
+  PortHandle port;       // COM<com + 100>
+
+  std::mutex mutex;
+  bool linked = true;
+  uint32_t writeTimeout = 0;  // the write time-out last set on `port`, system ms
+
+  // What is waiting now, at most `max` bytes: the count, or -1 on a failure.
+  int Available(void* buffer, size_t max) {
+    uint32_t got = 0;
+    const uint32_t want = static_cast<uint32_t>(std::min<size_t>(max, 1u << 30));
+    if (!port->Read(buffer, want, &got)) return -1;
+    return static_cast<int>(got);
+  }
+};
+
+std::unique_ptr<DevicePort> DevicePort::Create(unsigned com) {
+  auto impl = std::make_unique<Impl>();
+  impl->com = com;
+  impl->linkPath = LinkPath(com);
+  // An earlier port of the run may have left the link renamed.
+  if (!impl->linkPath.empty()) MoveFileA(OffPath(impl->linkPath).c_str(), impl->linkPath.c_str());
+  // Bytes an earlier port left in either direction must not reach this one.
+  if (auto system = SerialPort::Open(com)) {
+    system->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR);
+    system->Close();
+  }
+  impl->port = SerialPort::Open(com + kDeviceOffset);
+  if (!impl->port || !MakeRaw(*impl->port)) return nullptr;
+  impl->port->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR);
+  return std::make_unique<DevicePort>(std::move(impl));
+}
+
+DevicePort::DevicePort(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+DevicePort::~DevicePort() {
+  Unlink();
+  impl_->port->Close();
+}
+
+unsigned DevicePort::Com() const { return impl_->com; }
+
+bool DevicePort::Link() {
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->linked) return true;
+  impl_->linked = MoveFileA(OffPath(impl_->linkPath).c_str(), impl_->linkPath.c_str());
+  return impl_->linked;
+}
+
+void DevicePort::Unlink() {
+  std::lock_guard lock(impl_->mutex);
+  if (!impl_->linked || impl_->linkPath.empty()) return;
+  impl_->linked = !MoveFileA(impl_->linkPath.c_str(), OffPath(impl_->linkPath).c_str());
+}
+
+bool DevicePort::Linked() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->linked;
+}
+
+bool DevicePort::Write(const void* data, size_t count, uint32_t timeoutMs) {
+  {
+    std::lock_guard lock(impl_->mutex);
+    const uint32_t wanted = std::max<uint32_t>(SystemMs(timeoutMs), 1);
+    if (wanted != impl_->writeTimeout) {
+      if (!impl_->port->SetCommTimeouts({MAXDWORD, 0, 0, 0, wanted})) return false;
+      impl_->writeTimeout = wanted;
+    }
+  }
+  const auto* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < count) {
+    const uint32_t chunk = static_cast<uint32_t>(std::min<size_t>(count - done, 1u << 30));
+    uint32_t written = 0;
+    if (!impl_->port->Write(bytes + done, chunk, &written)) return false;
+    if (written < chunk) return false;  // the write time-out ended it
+    done += written;
+  }
+  return true;
+}
+
+int DevicePort::Read(void* buffer, size_t max, uint32_t timeoutMs) {
+  // Reads take what is there at once (the port's read time-outs stay the
+  // same for every caller, whatever each Read's wait); a wait looks again
+  // every millisecond.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const int got = impl_->Available(buffer, max);
+    if (got != 0 || max == 0) return got;
+    if (Clock::now() >= deadline) return 0;
+    ::Sleep(1);
+  }
+}
+
+void DevicePort::Drain() {
+  impl_->port->PurgeComm(PURGE_RXCLEAR);
+  char discarded[4096];
+  while (impl_->Available(discarded, sizeof discarded) > 0) {
+  }
+}
+
+bool DevicePort::HangUp() { return false; }
+
+}  // namespace plat
