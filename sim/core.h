@@ -1,0 +1,181 @@
+// The simulated Nuvo device's protocol core, apart from any transport: it
+// takes the bytes the host sends and works out the reply bytes and what
+// happens to the device. Not thread-safe; the port driver (device.h) owns
+// one and guards it.
+//
+// States: running firmware answers the DIAG switch and version requests;
+// download mode answers the DMSS commands that load the programmer into RAM
+// at 0x10000000 and start it; the running programmer answers the streaming
+// protocol that writes and reads the flash and resets the device; a reset
+// device is silent for a while (its ports may vanish from the map
+// meanwhile) and then runs its firmware again.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/flash.h"
+#include "sim/hdlc.h"
+#include "sim/knobs.h"
+
+namespace sim {
+
+enum class State : uint8_t {
+  Diag,       // running firmware
+  Dmss,       // download mode
+  Streaming,  // the programmer runs
+  Reset,      // silent until it runs its firmware again
+  Unplugged,  // hung up; stays gone
+};
+std::string_view StateName(State state);
+
+inline constexpr uint32_t kRamBase = 0x10000000;
+inline constexpr uint32_t kRamSize = 0x00100000;
+inline constexpr uint32_t kRamBlockMax = 1017;     // data bytes per RAM write
+inline constexpr uint32_t kStreamBlockMax = 1024;  // data bytes per flash write or read
+
+// Reply codes besides the acknowledgements of the dialogue.
+inline constexpr uint8_t kDiagBadCommand = 0x13;  // + the request's bytes
+inline constexpr uint8_t kDmssNak = 0x03;         // + a 16-bit reason, big-endian
+inline constexpr uint8_t kStreamError = 0x0D;     // + a 32-bit reason, little-endian
+enum class Reason : uint8_t { UnknownCommand = 1, BadLength = 2, OutOfRange = 3, BadMagic = 4 };
+
+inline constexpr char kHelloMagic[] = "QCOM fast download protocol host";
+
+struct Config {
+  unsigned com = 7;
+  std::string mapName;  // empty: "\Device\QCUSB_COM<com>_0"
+  std::string flashPath;
+  Fill fill = Fill::Erased;
+  State initialState = State::Diag;  // Diag, or Dmss for a device that waits in download mode
+  uint32_t resetSilenceMs = 2000;    // system time
+  bool reenumerate = true;           // the ports leave the map and the COM link during a reset
+  bool throttle = false;             // 11520 bytes/s each way, as a 115200-baud line
+  std::string flashName = "NUVO-SIM-NAND-256";
+  std::string versionText = "NUVO-SIM 1.0";
+};
+
+std::string DefaultMapName(unsigned com);
+
+// A moment on two clocks: real microseconds since the device was made, and
+// the system's (scaled) tick count.
+struct Stamp {
+  uint64_t realUs = 0;
+  uint32_t tick = 0;
+};
+
+// One frame the device received, and what it answered.
+struct TranscriptEntry {
+  static constexpr size_t kHead = 48;  // bytes kept of a request and of a reply
+  Stamp arrived;                       // when the frame's closing flag came in
+  Stamp replied;                       // when the reply had been written (no reply: zero)
+  State state = State::Diag;           // the state the frame found
+  Step step = Step::Unknown;
+  bool crcOk = false;
+  bool leadingFlag = false;
+  uint16_t faults = 0;         // bit (1 << Fault) for every knob applied
+  uint16_t requestLength = 0;  // payload bytes, without the CRC
+  uint16_t replyLength = 0;    // payload bytes of the reply as sent, without the CRC; 0: none
+  std::array<uint8_t, kHead> request{};
+  std::array<uint8_t, kHead> reply{};
+
+  bool Faulted(Fault fault) const { return (faults & (1u << static_cast<unsigned>(fault))) != 0; }
+};
+
+enum class Memory : uint8_t { Ram, Flash };
+
+struct WriteRecord {
+  Memory memory = Memory::Flash;
+  uint32_t address = 0;
+  uint32_t length = 0;
+  uint32_t request = 0;  // transcript index
+};
+
+// What the driver must do after a frame: send `bytes` in pieces (each after
+// its pause), then carry out the effect.
+struct Response {
+  struct Piece {
+    uint32_t pauseMs = 0;  // real milliseconds before the piece
+    size_t end = 0;        // the piece ends at this offset of `bytes`
+  };
+  enum class Effect : uint8_t { None, Reset, HangUp };
+
+  std::vector<uint8_t> bytes;
+  std::vector<Piece> pieces;
+  Effect effect = Effect::None;
+  uint32_t silenceMs = 0;  // for a reset: real milliseconds, or kForever
+
+  void Clear();
+};
+
+class Core {
+ public:
+  explicit Core(const Config& config);
+
+  // Creates the flash file with its initial contents.
+  bool Open(std::string* error);
+  void Close();  // flushes and closes the flash file
+
+  // Takes received bytes up to the end of the next frame; FrameReady() then
+  // tells whether Handle() has a frame to answer.
+  size_t Feed(const uint8_t* data, size_t count);
+  bool FrameReady() const { return deframer_.Ready(); }
+  // Answers the frame that Feed() closed, as received at `at`.
+  void Handle(const Stamp& at, Response& out);
+  // The reply to the last frame has been written.
+  void MarkReplied(const Stamp& at);
+  // The silence after a reset is over: the firmware runs again.
+  void EndReset();
+
+  State GetState() const { return state_; }
+  // Whether the device's ports are in the map and linked as COM<n>.
+  bool Listed() const { return listed_; }
+  const std::vector<TranscriptEntry>& Transcript() const { return transcript_; }
+  const std::vector<WriteRecord>& WriteLog() const { return writes_; }
+  uint32_t BadCrcCount() const { return badCrc_; }
+  uint32_t ResetCount() const { return resets_; }
+  const uint8_t* FlashData() const { return flash_.Data(); }
+  const uint8_t* RamData() const { return ram_.get(); }
+  bool FlashFileOk() const { return flashFileOk_; }
+
+  void AddKnob(const Knob& knob);
+  void ClearKnobs();
+
+ private:
+  struct ArmedKnob {
+    Knob knob;
+    uint32_t seen = 0;
+  };
+
+  uint32_t FaultsFor(Step step, uint32_t index);
+  void Answer(Step step, std::span<const uint8_t> request, uint32_t faults, uint32_t index);
+  void AnswerDiag(Step step, std::span<const uint8_t> request);
+  void AnswerDmss(Step step, std::span<const uint8_t> request, uint32_t index);
+  void AnswerStreaming(Step step, std::span<const uint8_t> request, uint32_t faults, uint32_t index);
+  void Nak(std::span<const uint8_t> request, Reason reason);
+  void BeginReset(uint32_t silenceMs);
+  void Send(uint32_t faults, Response& out);
+
+  Config config_;
+  State state_;
+  bool listed_ = true;
+  Deframer deframer_;
+  Flash flash_;
+  bool flashFileOk_ = true;
+  std::unique_ptr<uint8_t[]> ram_;
+  std::vector<TranscriptEntry> transcript_;
+  std::vector<WriteRecord> writes_;
+  std::vector<ArmedKnob> knobs_;
+  std::vector<uint8_t> reply_;  // the reply payload being built
+  Response::Effect effect_ = Response::Effect::None;
+  uint32_t silenceMs_ = 0;
+  std::array<uint32_t, 16> faultValue_{};  // the value of each fault applied to the current frame
+  uint32_t badCrc_ = 0;
+  uint32_t resets_ = 0;
+};
+
+}  // namespace sim

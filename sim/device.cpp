@@ -1,0 +1,282 @@
+#include "sim/device.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "plat/device_port.h"
+#include "plat/serial_map.h"
+
+namespace sim {
+namespace {
+
+constexpr size_t kReadChunk = 65536;
+constexpr uint32_t kPollMs = 20;          // how often an idle driver looks at Stop() and the reset clock
+constexpr uint32_t kWriteTimeoutMs = 5000;
+constexpr size_t kThrottlePiece = 32;     // bytes written at a time at line rate
+
+std::chrono::nanoseconds LineTime(size_t bytes) {
+  return std::chrono::nanoseconds(static_cast<int64_t>(bytes) * 1'000'000'000 / Device::kLineRate);
+}
+
+}  // namespace
+
+Device::Device(Config config)
+    : config_(std::move(config)),
+      mapName_(config_.mapName.empty() ? DefaultMapName(config_.com) : config_.mapName),
+      origin_(Clock::now()),
+      core_(config_),
+      rx_(kReadChunk) {}
+
+Device::~Device() { Stop(); }
+
+bool Device::Start(std::string* error) {
+  if (started_) return true;
+  if (!core_.Open(error)) return false;
+  port_ = plat::DevicePort::Create(config_.com);
+  if (!port_) {
+    if (error != nullptr) *error = "cannot create the port COM" + std::to_string(config_.com);
+    core_.Close();
+    return false;
+  }
+  if (!plat::SerialMap::AddValue(mapName_, "COM" + std::to_string(config_.com))) {
+    if (error != nullptr) *error = "cannot add the map entry " + mapName_;
+    port_.reset();
+    core_.Close();
+    return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    listed_ = true;
+    stopping_ = false;
+  }
+  started_ = true;
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void Device::Stop() {
+  if (!started_) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+  if (listed_) plat::SerialMap::RemoveValue(mapName_);
+  port_.reset();
+  {
+    std::lock_guard lock(mutex_);
+    listed_ = false;
+    core_.Close();
+  }
+  started_ = false;
+  changed_.notify_all();
+}
+
+Stamp Device::Now() const {
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - origin_).count();
+  return {static_cast<uint64_t>(us), plat::GetTickCount()};
+}
+
+bool Device::Stopping() const {
+  std::lock_guard lock(mutex_);
+  return stopping_;
+}
+
+bool Device::PauseUntil(Clock::time_point when) {
+  std::unique_lock lock(mutex_);
+  return !changed_.wait_until(lock, when, [&] { return stopping_; });
+}
+
+void Device::Notify() { changed_.notify_all(); }
+
+void Device::Run() {
+  while (!Stopping()) {
+    if (Clock::now() >= resetEnds_) {
+      resetEnds_ = Clock::time_point::max();
+      {
+        std::lock_guard lock(mutex_);
+        core_.EndReset();
+      }
+      SyncListing();
+      Notify();
+    }
+    if (unplugged_) {
+      PauseUntil(Clock::now() + std::chrono::milliseconds(kPollMs));
+      continue;
+    }
+    uint32_t waitMs = kPollMs;
+    if (resetEnds_ != Clock::time_point::max()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(resetEnds_ - Clock::now()).count();
+      waitMs = static_cast<uint32_t>(std::clamp<int64_t>(left, 1, kPollMs));
+    }
+    const int got = port_->Read(rx_.data(), rx_.size(), waitMs);
+    if (got < 0) {
+      // The line failed under us; do not spin on it.
+      PauseUntil(Clock::now() + std::chrono::milliseconds(kPollMs));
+      continue;
+    }
+    const auto count = static_cast<size_t>(got);
+    // With the throttle, the bytes cannot have come faster than the line
+    // carries them: each frame counts as arrived when its last byte would have.
+    const Clock::time_point lineStart = config_.throttle ? std::max(Clock::now(), rxFree_) : Clock::time_point{};
+    size_t offset = 0;
+    while (offset < count && !unplugged_) {
+      offset += core_.Feed(rx_.data() + offset, count - offset);
+      if (!core_.FrameReady()) continue;
+      if (config_.throttle && !PauseUntil(lineStart + LineTime(offset))) return;
+      {
+        std::lock_guard lock(mutex_);
+        core_.Handle(Now(), response_);
+      }
+      Notify();
+      if (!Deliver(response_)) return;
+    }
+    if (config_.throttle) rxFree_ = lineStart + LineTime(count);
+  }
+}
+
+bool Device::Deliver(const Response& response) {
+  size_t begin = 0;
+  for (const Response::Piece& piece : response.pieces) {
+    if (piece.pauseMs != 0 && !PauseUntil(Clock::now() + std::chrono::milliseconds(piece.pauseMs))) return false;
+    if (!WriteLine(response.bytes.data() + begin, piece.end - begin)) break;
+    begin = piece.end;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (!response.pieces.empty() && begin == response.bytes.size()) {
+      core_.MarkReplied(Now());
+      ++replies_;
+    }
+  }
+  switch (response.effect) {
+    case Response::Effect::None:
+      break;
+    case Response::Effect::Reset:
+      resetEnds_ = response.silenceMs == kForever ? Clock::time_point::max()
+                                                  : Clock::now() + std::chrono::milliseconds(response.silenceMs);
+      SyncListing();
+      break;
+    case Response::Effect::HangUp:
+      // A backend that cannot hang up still takes the port out of reach.
+      port_->HangUp();
+      unplugged_ = true;
+      SyncListing();
+      break;
+  }
+  Notify();
+  return true;
+}
+
+bool Device::WriteLine(const uint8_t* data, size_t count) {
+  if (count == 0) return true;
+  if (!config_.throttle) return port_->Write(data, count, kWriteTimeoutMs);
+  const Clock::time_point start = std::max(Clock::now(), txFree_);
+  txFree_ = start + LineTime(count);
+  for (size_t done = 0; done < count;) {
+    const size_t piece = std::min(kThrottlePiece, count - done);
+    // A byte is handed over once the line would have carried it.
+    if (!PauseUntil(start + LineTime(done + piece))) return false;
+    if (!port_->Write(data + done, piece, kWriteTimeoutMs)) return false;
+    done += piece;
+  }
+  return true;
+}
+
+void Device::SyncListing() {
+  bool want;
+  {
+    std::lock_guard lock(mutex_);
+    want = core_.Listed() && !unplugged_;
+    if (want == listed_) return;
+  }
+  if (want) {
+    port_->Link();
+    plat::SerialMap::AddValue(mapName_, "COM" + std::to_string(config_.com));
+  } else {
+    plat::SerialMap::RemoveValue(mapName_);
+    port_->Unlink();
+  }
+  std::lock_guard lock(mutex_);
+  listed_ = want;
+}
+
+Status Device::StatusLocked() const {
+  return {core_.GetState(), core_.Transcript().size(), replies_, core_.BadCrcCount(), core_.ResetCount(), listed_};
+}
+
+Status Device::GetStatus() const {
+  std::lock_guard lock(mutex_);
+  return StatusLocked();
+}
+
+State Device::GetState() const {
+  std::lock_guard lock(mutex_);
+  return core_.GetState();
+}
+
+std::vector<TranscriptEntry> Device::Transcript(size_t from) const {
+  std::lock_guard lock(mutex_);
+  const auto& all = core_.Transcript();
+  if (from >= all.size()) return {};
+  return {all.begin() + static_cast<std::ptrdiff_t>(from), all.end()};
+}
+
+std::vector<WriteRecord> Device::WriteLog() const {
+  std::lock_guard lock(mutex_);
+  return core_.WriteLog();
+}
+
+std::vector<uint8_t> Device::FlashBytes(uint32_t address, uint32_t length) const {
+  std::lock_guard lock(mutex_);
+  if (address >= kFlashSize || core_.FlashData() == nullptr) return {};
+  const uint8_t* begin = core_.FlashData() + address;
+  return {begin, begin + std::min(length, kFlashSize - address)};
+}
+
+std::vector<uint8_t> Device::RamBytes(uint32_t address, uint32_t length) const {
+  std::lock_guard lock(mutex_);
+  if (address < kRamBase || address - kRamBase >= kRamSize) return {};
+  const uint32_t offset = address - kRamBase;
+  const uint8_t* begin = core_.RamData() + offset;
+  return {begin, begin + std::min(length, kRamSize - offset)};
+}
+
+bool Device::FlashFileOk() const {
+  std::lock_guard lock(mutex_);
+  return core_.FlashFileOk();
+}
+
+void Device::AddKnob(const Knob& knob) {
+  std::lock_guard lock(mutex_);
+  core_.AddKnob(knob);
+}
+
+void Device::ClearKnobs() {
+  std::lock_guard lock(mutex_);
+  core_.ClearKnobs();
+}
+
+bool Device::WaitFor(const std::function<bool(const Status&)>& done, uint32_t realMs) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(realMs), [&] { return done(StatusLocked()); });
+}
+
+bool Device::WaitForState(State state, uint32_t realMs) const {
+  return WaitFor([state](const Status& s) { return s.state == state; }, realMs);
+}
+
+bool Device::WaitForFrames(size_t count, uint32_t realMs) const {
+  return WaitFor([count](const Status& s) { return s.frames >= count; }, realMs);
+}
+
+bool Device::WaitForReplies(size_t count, uint32_t realMs) const {
+  return WaitFor([count](const Status& s) { return s.replies >= count; }, realMs);
+}
+
+bool Device::WaitForResets(uint32_t count, uint32_t realMs) const {
+  return WaitFor([count](const Status& s) { return s.resets >= count; }, realMs);
+}
+
+}  // namespace sim
