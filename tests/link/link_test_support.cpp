@@ -1,0 +1,82 @@
+#include "link_test_support.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "plat/clock.h"
+
+namespace linktest {
+
+std::vector<Indication> TakeAll(PrimitiveQueue& queue) {
+  std::vector<Indication> taken;
+  std::vector<char> buffer(4096);
+  int32_t id = 0;
+  unsigned length = 0;
+  while (queue.Dequeue(&id, buffer.data(), static_cast<unsigned>(buffer.size()), &length)) {
+    std::string data(buffer.data(), length);
+    if (data.size() >= 2 && data.compare(data.size() - 2, 2, "\r\n") == 0) data.resize(data.size() - 2);
+    taken.push_back({id, std::move(data)});
+  }
+  return taken;
+}
+
+LinkOptions TestOptions(bool threads) {
+  LinkOptions options;
+  options.StartThreads = threads;
+  return options;
+}
+
+IndicationWatch::IndicationWatch(linklayer& link) : link_(link) {
+  notify_.Create(true, false);
+  link_.SetNotifyEvent(&notify_);
+}
+
+bool IndicationWatch::WaitFor(int32_t id, size_t count, uint32_t realMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
+  for (;;) {
+    notify_.Reset();
+    for (Indication& indication : TakeAll(*link_.pReadQ)) seen_.push_back(std::move(indication));
+    size_t found = 0;
+    for (const Indication& indication : seen_) found += indication.id == id ? 1 : 0;
+    if (found >= count) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    // Not every indication comes with a notification: look again now and then.
+    notify_.Wait(50 * static_cast<uint32_t>(plat::TimeScale()));
+  }
+}
+
+std::vector<Indication> IndicationWatch::Seen() {
+  for (Indication& indication : TakeAll(*link_.pReadQ)) seen_.push_back(std::move(indication));
+  return seen_;
+}
+
+AtPeer::AtPeer(testkit::TestPort& port, Answer answer)
+    : state_(std::make_shared<State>(std::move(answer))), peer_(port, [state = state_](const std::string& chunk) {
+        std::lock_guard lock(state->mutex);
+        state->pending += chunk;
+        std::string reply;
+        for (size_t end; (end = state->pending.find("\r\n")) != std::string::npos;) {
+          std::string command = state->pending.substr(0, end + 2);
+          state->pending.erase(0, end + 2);
+          state->commands.push_back({command, plat::GetTickCount()});
+          if (state->answer) reply += state->answer(command.substr(0, command.size() - 2));
+        }
+        return reply;
+      }) {}
+
+std::vector<AtPeer::Command> AtPeer::Commands() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->commands;
+}
+
+bool AtPeer::WaitForCommands(size_t count, uint32_t realMs) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
+  while (Commands().size() < count) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+}  // namespace linktest

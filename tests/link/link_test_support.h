@@ -1,0 +1,101 @@
+// Helpers shared by the link layer's tests: a look at the object's private
+// state, the indications of a queue, and an AT peer on a test port.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "link/linklayer.h"
+#include "plat/event.h"
+#include "support/port_kit.h"
+
+class LinkLayerPeer {
+ public:
+  // The unread bytes of the read ring, in ring order.
+  static std::string Unread(const linklayer& link) {
+    std::string unread;
+    for (int i = 0; i < link.ReadRing.num4read; ++i)
+      unread += link.ReadRing.bytes[(link.ReadRing.readIndex + i) % linklayer::RingSize];
+    return unread;
+  }
+  static int32_t ReadIndex(const linklayer& link) { return link.ReadRing.readIndex; }
+  static bool SmsNew(const linklayer& link) { return link.bSmsNew != 0; }
+};
+
+namespace linktest {
+
+struct Indication {
+  int32_t id;
+  std::string payload;
+  bool operator==(const Indication&) const = default;
+  friend void PrintTo(const Indication& i, std::ostream* os) {
+    *os << i.id << " \"";
+    for (unsigned char c : i.payload) {
+      if (c >= 0x20 && c < 0x7F)
+        *os << c;
+      else
+        *os << "\\x" << "0123456789abcdef"[c >> 4] << "0123456789abcdef"[c & 15];
+    }
+    *os << '"';
+  }
+};
+
+// Takes every entry off `queue`; payloads without the CR LF the queue adds.
+std::vector<Indication> TakeAll(PrimitiveQueue& queue);
+
+// Options for a private instance: no threads unless asked for.
+LinkOptions TestOptions(bool threads = false);
+
+// Collects the indications of a running link as they arrive.
+class IndicationWatch {
+ public:
+  explicit IndicationWatch(linklayer& link);
+  // Waits (real ms, generous) until `count` indications with `id` have arrived.
+  bool WaitFor(int32_t id, size_t count = 1, uint32_t realMs = 10000);
+  // Everything that arrived so far, in order.
+  std::vector<Indication> Seen();
+  plat::Event& NotifyEvent() { return notify_; }
+
+ private:
+  linklayer& link_;
+  plat::Event notify_;
+  std::vector<Indication> seen_;
+};
+
+// An AT device on a test port: each command line (ended by CR LF) is
+// recorded with the system tick of its arrival and answered in one write
+// with what `answer` returns for it.
+class AtPeer {
+ public:
+  using Answer = std::function<std::string(const std::string& command)>;
+  AtPeer(testkit::TestPort& port, Answer answer);
+
+  struct Command {
+    std::string text;  // as received, CR LF included
+    uint32_t tick;
+  };
+  std::vector<Command> Commands() const;
+  // Every byte received, commands or not.
+  std::string Received() const { return peer_.Received(); }
+  // Waits (real ms) until at least `count` commands have arrived.
+  bool WaitForCommands(size_t count, uint32_t realMs = 10000) const;
+
+ private:
+  struct State {
+    explicit State(Answer a) : answer(std::move(a)) {}
+    mutable std::mutex mutex;
+    std::string pending;
+    std::vector<Command> commands;
+    const Answer answer;
+  };
+  std::shared_ptr<State> state_;
+  testkit::ScriptedPeer peer_;
+};
+
+}  // namespace linktest
