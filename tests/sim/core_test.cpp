@@ -108,9 +108,9 @@ TEST(SimFraming, TakesFramesHoweverTheBytesArrive) {
 }
 
 TEST(SimFraming, CutsAnOverlongFrameAndMarksItBroken) {
-  Bytes stream{0x7E};
-  stream.insert(stream.end(), sim::Deframer::kMaxFrame + 100, 0x11);
-  stream.push_back(0x7E);
+  Bytes stream(sim::Deframer::kMaxFrame + 102, 0x11);
+  stream.front() = 0x7E;
+  stream.back() = 0x7E;
   const auto seen = FeedInChunks(stream, {4096});
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].bytes.size(), sim::Deframer::kMaxFrame);
