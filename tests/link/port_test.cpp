@@ -148,6 +148,8 @@ struct ConfigureFault {
   bool read;   // the control block cannot be read, else not written
 };
 
+void PrintTo(const ConfigureFault& f, std::ostream* os) { *os << f.name; }
+
 class FailedConfigure : public AtPort, public testing::WithParamInterface<ConfigureFault> {};
 
 TEST_P(FailedConfigure, LeavesNoHandleOpen) {
