@@ -23,10 +23,25 @@ Flash::~Flash() { Close(); }
 bool Flash::Open(const std::string& path, Fill fill, std::string* error) {
   Close();
   if (!bytes_) bytes_ = std::make_unique_for_overwrite<uint8_t[]>(kFlashSize);
-  if (fill == Fill::Erased) {
-    std::memset(bytes_.get(), 0xFF, kFlashSize);
-  } else {
-    for (uint32_t address = 0; address < kFlashSize; ++address) bytes_[address] = FillByte(fill, address);
+  uint8_t* bytes = bytes_.get();
+  switch (fill) {
+    case Fill::Erased:
+      std::memset(bytes, 0xFF, kFlashSize);
+      break;
+    case Fill::Pattern:
+      for (uint32_t word = 0; word < kFlashSize; word += 4) {
+        bytes[word] = static_cast<uint8_t>(word);
+        bytes[word + 1] = static_cast<uint8_t>(word >> 8);
+        bytes[word + 2] = static_cast<uint8_t>(word >> 16);
+        bytes[word + 3] = static_cast<uint8_t>(word >> 24);
+      }
+      break;
+    case Fill::Escapes:
+      for (uint32_t address = 0; address < kFlashSize; address += 2) {
+        bytes[address] = 0x7E;
+        bytes[address + 1] = 0x7D;
+      }
+      break;
   }
   file_ = std::fopen(path.c_str(), "w+b");
   if (file_ == nullptr) {

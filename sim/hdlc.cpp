@@ -6,7 +6,8 @@ uint16_t Crc16(std::span<const uint8_t> bytes) {
   uint16_t crc = 0xFFFF;
   for (const uint8_t byte : bytes) {
     crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) != 0 ? static_cast<uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
+    // Without a branch per bit: the polynomial is masked in when the bit shifted out is 1.
+    for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>((crc >> 1) ^ (0x8408 & -(crc & 1)));
   }
   return static_cast<uint16_t>(~crc);
 }
