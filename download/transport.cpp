@@ -288,10 +288,18 @@ int RecvWait(int count, int ms) {
 int RecvPop(uint8_t* buffer, int count) {
   const int read = RecvRing.ReadIndex.load(std::memory_order_relaxed);
   const int n = std::min(Unread(), std::max(count, 0));
-  const int first = std::min(n, kRingSize - read);
-  std::memcpy(buffer, &RecvRing.Bytes[read], first);
-  std::memcpy(buffer + first, &RecvRing.Bytes[0], n - first);
-  RecvRing.ReadIndex.store((read + n) % kRingSize);
+  if (n <= 0) return 0;
+  // The framing takes one byte per call, a whole reply's worth per block:
+  // that case stays a plain load.
+  if (n == 1) {
+    buffer[0] = RecvRing.Bytes[read];
+  } else {
+    const int first = std::min(n, kRingSize - read);
+    std::memcpy(buffer, &RecvRing.Bytes[read], first);
+    std::memcpy(buffer + first, &RecvRing.Bytes[0], n - first);
+  }
+  // Release: the receive thread may reuse the slots only after they were read.
+  RecvRing.ReadIndex.store((read + n) % kRingSize, std::memory_order_release);
   return n;
 }
 
