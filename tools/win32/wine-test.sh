@@ -19,8 +19,12 @@ ptys="$build/wine-ptys"
 # name patterns:
 # - WaitCommEvent needs the pty shim (every wait ends at once without it).
 # - Wine falls back to /dev/ttyS<n-1> for a COM number without a device
-#   link of ours, so a port that "does not exist" still opens there.
-exclude=(MissingComIsNotFound UnregisteredPortIsNotFound AMissingPortFailsToOpen)
+#   link of ours, so a port that "does not exist" (or whose link was taken
+#   away) still opens there.
+# - Wine opens a COM port a second time although the first open shares
+#   nothing, so a held port does not refuse the next open.
+exclude=(MissingComIsNotFound UnregisteredPortIsNotFound AMissingPortFailsToOpen
+         UnlinkedPortCannotBeOpenedByNumber ConnectOpensClosesAndReopens)
 
 # The shim answers the modem-control ioctls for ptys. It is preloaded in both
 # word sizes ($LIB picks one) so that 64-bit helpers do not complain.
