@@ -26,6 +26,7 @@
 #include <string>
 
 #include "plat/device_root.h"
+#include "tty_posix.h"
 
 namespace plat {
 namespace {
@@ -37,18 +38,6 @@ int MsUntil(Clock::time_point deadline) {
   if (deadline <= now) return 0;
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
-}
-
-bool MakeRaw(int fd) {
-  struct termios tio {};
-  if (::tcgetattr(fd, &tio) != 0) return false;
-  ::cfmakeraw(&tio);
-  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
 void CloseFd(int& fd) {
@@ -131,7 +120,7 @@ std::unique_ptr<DevicePort> DevicePort::Create(unsigned com) {
   impl->slavePath = name;
   impl->slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (impl->slave < 0) return nullptr;
-  if (!MakeRaw(impl->slave) || !MakeRaw(impl->master)) return nullptr;
+  if (!posix_tty::MakeRaw(impl->slave) || !posix_tty::MakeRaw(impl->master)) return nullptr;
   const int flags = ::fcntl(impl->master, F_GETFL);
   if (flags < 0 || ::fcntl(impl->master, F_SETFL, flags | O_NONBLOCK) != 0) return nullptr;
   impl->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -174,26 +163,8 @@ bool DevicePort::Linked() const {
 bool DevicePort::Write(const void* data, size_t count, uint32_t timeoutMs) {
   Use use(*impl_);
   if (!use) return false;
-  const int master = impl_->master;
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(master, bytes + done, count - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    const int wait = MsUntil(deadline);
-    if (wait == 0) return false;
-    struct pollfd fds[2] = {{master, POLLOUT, 0}, {impl_->wake, POLLIN, 0}};
-    if (::poll(fds, 2, wait) < 0 && errno != EINTR) return false;
-    if ((fds[1].revents & POLLIN) != 0) return false;
-    if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) return false;
-  }
-  return true;
+  const int timeout = timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
+  return posix_tty::WriteAll(impl_->master, data, count, timeout, impl_->wake);
 }
 
 int DevicePort::Read(void* buffer, size_t max, uint32_t timeoutMs) {

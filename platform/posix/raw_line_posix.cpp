@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "plat/device_root.h"
+#include "tty_posix.h"
 
 namespace plat {
 
@@ -26,18 +26,7 @@ bool RawLine::Open(unsigned com) {
     fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
-  struct termios tio {};
-  if (::tcgetattr(fd, &tio) != 0) {
-    ::close(fd);
-    return false;
-  }
-  ::cfmakeraw(&tio);
-  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+  if (!posix_tty::MakeRaw(fd)) {
     ::close(fd);
     return false;
   }
@@ -50,23 +39,7 @@ void RawLine::Close() {
   fd_ = -1;
 }
 
-bool RawLine::Write(const void* data, size_t count) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd_, bytes + done, count - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    struct pollfd fds = {fd_, POLLOUT, 0};
-    if (::poll(&fds, 1, -1) < 0 && errno != EINTR) return false;
-    if ((fds.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (fds.revents & POLLOUT) == 0) return false;
-  }
-  return true;
-}
+bool RawLine::Write(const void* data, size_t count) { return posix_tty::WriteAll(fd_, data, count, -1); }
 
 int RawLine::Read(void* buffer, size_t max, uint32_t timeoutMs) {
   using Clock = std::chrono::steady_clock;

@@ -6,8 +6,10 @@
 // The pairs belong to the run and are reused by one test after another, so
 // a new port first discards whatever an earlier one left in either
 // direction. Unlinking renames the prefix's link for COM<n> out of the way
-// (to com<n>.off); Link and the next Create put it back. Ending the line is
-// not possible: socat keeps the system's end alive whatever happens here.
+// (to com<n>.off); Link and the next Create put it back. Wine 8 renames
+// what a link points to rather than the link, which fails for a terminal:
+// there the link stays, and Linked() keeps saying so. Ending the line is not
+// possible: socat keeps the system's end alive whatever happens here.
 #include "plat/device_port.h"
 
 #include <algorithm>
