@@ -569,7 +569,8 @@ TEST_F(SimDevice, PacesTheLineWhenThrottled) {
   const uint32_t sent = plat::GetTickCount();
   EXPECT_EQ(Exchange(write), Cat({0x08}, Le32(0)));
   const auto written = LastEntry(2);
-  EXPECT_GE(uint64_t{written.arrived.tick - sent} * 1000, lineUs(Encode(write).size()) * kScale);
+  // The tick runs on its own clock at its own granularity: allow it 3 %.
+  EXPECT_GE(uint64_t{written.arrived.tick - sent} * 1000 * 100, lineUs(Encode(write).size()) * kScale * 97);
 
   ASSERT_TRUE(host_->Send(ReadFlash(0)));
   ASSERT_TRUE(host_->Receive().has_value());
