@@ -19,8 +19,9 @@ ptys="$build/wine-ptys"
 # name patterns:
 # - WaitCommEvent needs the pty shim (every wait ends at once without it).
 # - Wine falls back to /dev/ttyS<n-1> for a COM number without a device
-#   link of ours, so a port that "does not exist" (or whose link was taken
-#   away) still opens there.
+#   link of ours, so a port that "does not exist" still opens there; and
+#   wine 8 cannot take a COM link of the prefix away (renaming it renames
+#   its target), so an unlinked port still opens too.
 # - Wine opens a COM port a second time although the first open shares
 #   nothing, so a held port does not refuse the next open.
 exclude=(MissingComIsNotFound UnregisteredPortIsNotFound AMissingPortFailsToOpen
