@@ -178,6 +178,13 @@ struct SerialPort::Impl {
     unsigned abortsBefore;
     {
       std::lock_guard lock(mutex);
+      // Checked with the abort count under one lock: a mask emptied between
+      // a separate check and the count would leave a wait that nothing ends.
+      if (kind == Kind::Wait && mask == 0) {
+        CloseHandle(overlapped.hEvent);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+      }
       pending.push_back({&overlapped, kind});
       abortsBefore = aborts[static_cast<int>(kind)];
     }
@@ -358,10 +365,6 @@ bool SerialPort::WaitCommEvent(uint32_t* events) {
   if (events) *events = 0;
   Call call(*impl_);
   if (!call) return false;
-  {
-    std::lock_guard lock(impl_->mutex);
-    if (impl_->mask == 0) return false;
-  }
   DWORD occurred = 0;
   DWORD unused = 0;
   const bool ok = impl_->Overlapped(

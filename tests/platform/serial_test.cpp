@@ -341,6 +341,29 @@ TEST_F(SerialTest, WaitCommEventWithAnEmptyMaskFailsAtOnce) {
   EXPECT_LT(MsSince(start), 500);
 }
 
+// A receive loop is stopped by a flag and an emptied mask. Whatever point
+// of its wait the loop has reached when the mask empties, it must end: a
+// wait issued just after the mask went empty would otherwise never return.
+TEST_F(SerialTest, AWaitLoopStoppedByEmptyingTheMaskAlwaysEnds) {
+  plat::PortHandle handle = OpenPort();
+  ASSERT_TRUE(handle);
+  for (int round = 0; round < 300; ++round) {
+    ASSERT_TRUE(handle->SetCommMask(plat::EV_RXCHAR));
+    std::atomic<bool> stop{false};
+    auto loop = std::async(std::launch::async, [&] {
+      while (!stop) {
+        uint32_t events = 0;
+        handle->WaitCommEvent(&events);
+      }
+    });
+    // Stop at a different point of the loop's way into its wait each round.
+    std::this_thread::sleep_for(std::chrono::microseconds(round % 30 * 7));
+    stop = true;
+    ASSERT_TRUE(handle->SetCommMask(0));
+    ASSERT_EQ(loop.wait_for(3s), std::future_status::ready) << "round " << round;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Data.
 
