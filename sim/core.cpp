@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "plat/clock.h"
+#include "sim/names.h"
 
 namespace sim {
 namespace {
@@ -37,6 +39,7 @@ Step StepOf(State state, uint8_t code) {
     case State::Diag:
       if (code == 0x00) return Step::Version;
       if (code == 0x3A) return Step::Switch;
+      if (code == 0x0C) return Step::Status;
       break;
     case State::Dmss:
       if (code == 0x06) return Step::Nop;
@@ -59,6 +62,7 @@ Step StepOf(State state, uint8_t code) {
       break;
     case State::Reset:
     case State::Unplugged:
+    case State::BootLoader:
       break;
   }
   return Step::Unknown;
@@ -79,9 +83,26 @@ std::string_view StateName(State state) {
     case State::Streaming: return "streaming";
     case State::Reset: return "reset";
     case State::Unplugged: return "unplugged";
+    case State::BootLoader: return "boot-loader";
   }
   return "?";
 }
+
+namespace {
+
+constexpr std::array<std::pair<Profile, std::string_view>, 5> kProfiles{{
+    {Profile::DiagOnly, "diag-only"},
+    {Profile::SingleModem, "single"},
+    {Profile::DualPort, "dual"},
+    {Profile::LineFeedModem, "line-feed"},
+    {Profile::BootLoader, "boot-loader"},
+}};
+
+}  // namespace
+
+std::string_view ProfileName(Profile profile) { return NameOf(kProfiles, profile); }
+
+std::optional<Profile> ProfileByName(std::string_view name) { return KeyOf(kProfiles, name); }
 
 std::string DefaultMapName(unsigned com) { return "\\Device\\QCUSB_COM" + std::to_string(com) + "_0"; }
 
@@ -93,7 +114,9 @@ void Response::Clear() {
 }
 
 Core::Core(const Config& config)
-    : config_(config), state_(config.initialState), ram_(std::make_unique<uint8_t[]>(kRamSize)) {
+    : config_(config),
+      state_(config.profile == Profile::BootLoader ? State::BootLoader : config.initialState),
+      ram_(std::make_unique<uint8_t[]>(kRamSize)) {
   transcript_.reserve(4096);
   reply_.reserve(kStreamBlockMax + 16);
 }
@@ -102,7 +125,60 @@ bool Core::Open(std::string* error) { return flash_.Open(config_.flashPath, conf
 
 void Core::Close() { flash_.Close(); }
 
-size_t Core::Feed(const uint8_t* data, size_t count) { return deframer_.Feed(data, count); }
+size_t Core::Feed(const uint8_t* data, size_t count) {
+  if (state_ == State::BootLoader) return FeedBootLoader(data, count);
+  if (skipText_) {
+    // The host repeats the boot loader's command; in download mode it is
+    // not a frame, so it is passed over up to the next frame's flag.
+    size_t used = 0;
+    while (used < count && data[used] != kFlag) ++used;
+    if (used < count) skipText_ = false;
+    if (used != 0) return used;
+  }
+  return deframer_.Feed(data, count);
+}
+
+size_t Core::FeedBootLoader(const uint8_t* data, size_t count) {
+  static constexpr uint8_t kProbe[] = {0x0C, 0x14, 0x3A, kFlag};
+  static constexpr std::string_view kCommand(kBootCommand);
+  constexpr size_t kKeep = 16;
+  size_t used = 0;
+  while (used < count) {
+    const char c = static_cast<char>(data[used++]);
+    bootText_.push_back(c);
+    const std::string_view text = bootText_;
+    if (text.ends_with(std::string_view(reinterpret_cast<const char*>(kProbe), sizeof kProbe))) {
+      bootText_.clear();
+      bootProbe_ = true;
+      break;
+    }
+    if (text.ends_with(kCommand)) {
+      bootText_.clear();
+      state_ = State::Dmss;
+      skipText_ = true;
+      break;
+    }
+    if (c == static_cast<char>(kFlag) || c == '\r') bootText_.clear();
+    if (bootText_.size() > kKeep) bootText_.erase(0, bootText_.size() - kKeep);
+  }
+  return used;
+}
+
+void Core::AnswerBootProbe(const Stamp& at, Response& out) {
+  bootProbe_ = false;
+  TranscriptEntry& entry = transcript_.emplace_back();
+  entry.arrived = at;
+  entry.state = State::BootLoader;
+  entry.step = Step::Status;
+  entry.crcOk = true;
+  entry.requestLength = 1;
+  entry.request[0] = 0x0C;
+  const std::string_view prompt(kBootPrompt, sizeof kBootPrompt - 1);
+  entry.replyLength = static_cast<uint16_t>(prompt.size());
+  std::memcpy(entry.reply.data(), prompt.data(), prompt.size());
+  out.bytes.assign(prompt.begin(), prompt.end());
+  out.pieces.push_back({0, out.bytes.size()});
+}
 
 uint32_t Core::FaultsFor(Step step, uint32_t index) {
   uint32_t faults = 0;
@@ -120,6 +196,7 @@ uint32_t Core::FaultsFor(Step step, uint32_t index) {
 
 void Core::Handle(const Stamp& at, Response& out) {
   out.Clear();
+  if (bootProbe_) return AnswerBootProbe(at, out);
   const std::span<const uint8_t> frame = deframer_.Frame();
   const bool crcOk = deframer_.CrcOk();
   const std::span<const uint8_t> request = frame.size() >= 3 ? frame.first(frame.size() - 2) : frame;
@@ -146,6 +223,7 @@ void Core::Handle(const Stamp& at, Response& out) {
     } else if ((faults & Bit(Fault::Silence)) == 0) {
       reply_.clear();
       effect_ = Response::Effect::None;
+      bareReply_ = false;
       Answer(entry.step, request, faults, index);
       Send(faults, out);
     }
@@ -159,7 +237,8 @@ void Core::Answer(Step step, std::span<const uint8_t> request, uint32_t faults, 
     case State::Dmss: AnswerDmss(step, request, index); break;
     case State::Streaming: AnswerStreaming(step, request, faults, index); break;
     case State::Reset:
-    case State::Unplugged: break;
+    case State::Unplugged:
+    case State::BootLoader: break;
   }
 }
 
@@ -182,6 +261,13 @@ void Core::Nak(std::span<const uint8_t> request, Reason reason) {
 void Core::AnswerDiag(Step step, std::span<const uint8_t> request) {
   if (step == Step::Unknown) return Nak(request, Reason::UnknownCommand);
   if (request.size() != 1) return Nak(request, Reason::BadLength);
+  if (step == Step::Status) {
+    // Sent as the firmware sends it: closed by a flag, not opened by one,
+    // so that the reply's first bytes are its code.
+    reply_.assign(std::begin(kStatusReply), std::end(kStatusReply));
+    bareReply_ = true;
+    return;
+  }
   reply_.push_back(request[0]);
   if (step == Step::Version) {
     reply_.insert(reply_.end(), config_.versionText.begin(), config_.versionText.end());
@@ -316,7 +402,7 @@ void Core::Send(uint32_t faults, Response& out) {
     for (uint32_t i = 0; i < count; ++i) out.bytes.push_back(kNoise[i % sizeof kNoise]);
   }
   const size_t frameStart = out.bytes.size();
-  AppendFrame(out.bytes, reply_, (faults & Bit(Fault::BadCrc)) != 0);
+  AppendFrame(out.bytes, reply_, (faults & Bit(Fault::BadCrc)) != 0, !bareReply_);
 
   const uint32_t pause = (faults & Bit(Fault::Delay)) != 0 ? plat::RealMs(value(Fault::Delay)) : 0;
   if ((faults & Bit(Fault::Gap)) != 0) {

@@ -3,7 +3,9 @@
 // happens to the device. Not thread-safe; the port driver (device.h) owns
 // one and guards it.
 //
-// States: running firmware answers the DIAG switch and version requests;
+// States: running firmware answers the DIAG switch, status and version
+// requests; a device held in its boot loader answers the status request with
+// its prompt and goes to download mode on "AT$QCDMG";
 // download mode answers the DMSS commands that load the programmer into RAM
 // at 0x10000000 and start it; the running programmer answers the streaming
 // protocol that writes and reads the flash and resets the device; a reset
@@ -15,9 +17,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "sim/at.h"
 #include "sim/flash.h"
 #include "sim/hdlc.h"
 #include "sim/knobs.h"
@@ -30,6 +35,7 @@ enum class State : uint8_t {
   Streaming,  // the programmer runs
   Reset,      // silent until it runs its firmware again
   Unplugged,  // hung up; stays gone
+  BootLoader, // the boot loader's prompt; "AT$QCDMG" leads to download mode
 };
 std::string_view StateName(State state);
 
@@ -46,17 +52,39 @@ enum class Reason : uint8_t { UnknownCommand = 1, BadLength = 2, OutOfRange = 3,
 
 inline constexpr char kHelloMagic[] = "QCOM fast download protocol host";
 
+// The head of the running firmware's status reply, and the boot loader's
+// answer to the same request (sent as it is, without framing).
+inline constexpr uint8_t kStatusReply[] = {0x0C, 0xE1, 0x00, 0xE1, 0x00, 0x00, 0x00, 0x00};
+inline constexpr char kBootPrompt[] = "\r\rM6275A-OEMSBL>\x8E\x7E";  // 18 bytes
+inline constexpr char kBootCommand[] = "AT$QCDMG\r";
+
+// The device's ports besides its diagnostic port, by profile: none; one
+// modem port; a modem port and an AT-only port; one modem port that ends its
+// inquiry answer where the type belongs; and the boot-loader profile, whose
+// diagnostic port shows the boot loader's prompt, with one modem port.
+enum class Profile : uint8_t { DiagOnly, SingleModem, DualPort, LineFeedModem, BootLoader };
+std::string_view ProfileName(Profile profile);
+std::optional<Profile> ProfileByName(std::string_view name);
+
 struct Config {
   unsigned com = 7;
   std::string mapName;  // empty: "\Device\QCUSB_COM<com>_0"
   std::string flashPath;
   Fill fill = Fill::Erased;
   State initialState = State::Diag;  // Diag, or Dmss for a device that waits in download mode
+                                     // (the boot-loader profile starts in BootLoader)
   uint32_t resetSilenceMs = 2000;    // system time
   bool reenumerate = true;           // the ports leave the map and the COM link during a reset
   bool throttle = false;             // 11520 bytes/s each way, as a 115200-baud line
   std::string flashName = "NUVO-SIM-NAND-256";
-  std::string versionText = "NUVO-SIM 1.0";
+  std::string versionText = "NUVO-SIM-1.0";  // one word: the firmware's version in both replies
+
+  // The AT side.
+  Profile profile = Profile::DiagOnly;
+  unsigned atCom = 0;                        // the first AT port's number (0: com + 1), the next one after it
+  std::string accessCode = "70419352";       // for the diagnostic-mode switch
+  uint32_t reenumeratePauseMs = 2000;        // system time the ports stay away after a mode switch or AT+CFUN=6
+  AtModes modes;                             // the modes at power-on
 };
 
 std::string DefaultMapName(unsigned com);
@@ -121,9 +149,10 @@ class Core {
   void Close();  // flushes and closes the flash file
 
   // Takes received bytes up to the end of the next frame; FrameReady() then
-  // tells whether Handle() has a frame to answer.
+  // tells whether Handle() has a frame to answer. The boot loader takes its
+  // probe and its command out of the raw bytes instead.
   size_t Feed(const uint8_t* data, size_t count);
-  bool FrameReady() const { return deframer_.Ready(); }
+  bool FrameReady() const { return deframer_.Ready() || bootProbe_; }
   // Answers the frame that Feed() closed, as received at `at`.
   void Handle(const Stamp& at, Response& out);
   // The reply to the last frame has been written.
@@ -157,6 +186,8 @@ class Core {
   void AnswerDmss(Step step, std::span<const uint8_t> request, uint32_t index);
   void AnswerStreaming(Step step, std::span<const uint8_t> request, uint32_t faults, uint32_t index);
   void Nak(std::span<const uint8_t> request, Reason reason);
+  size_t FeedBootLoader(const uint8_t* data, size_t count);
+  void AnswerBootProbe(const Stamp& at, Response& out);
   void BeginReset(uint32_t silenceMs);
   void Send(uint32_t faults, Response& out);
 
@@ -164,6 +195,10 @@ class Core {
   State state_;
   bool listed_ = true;
   Deframer deframer_;
+  std::string bootText_;     // the boot loader's last bytes, for its probe and command
+  bool bootProbe_ = false;   // the boot loader has a probe to answer
+  bool skipText_ = false;    // after the boot loader's command: the rest of its text up to the next flag
+  bool bareReply_ = false;   // the reply goes out without its opening flag
   Flash flash_;
   bool flashFileOk_ = true;
   std::unique_ptr<uint8_t[]> ram_;

@@ -18,6 +18,17 @@ std::chrono::nanoseconds LineTime(size_t bytes) {
   return std::chrono::nanoseconds(static_cast<int64_t>(bytes) * 1'000'000'000 / Device::kLineRate);
 }
 
+std::vector<AtRole> RolesOf(Profile profile) {
+  switch (profile) {
+    case Profile::DiagOnly: return {};
+    case Profile::SingleModem:
+    case Profile::BootLoader: return {AtRole::Modem};
+    case Profile::DualPort: return {AtRole::DualModem, AtRole::DualAt};
+    case Profile::LineFeedModem: return {AtRole::LineFeedModem};
+  }
+  return {};
+}
+
 }  // namespace
 
 Device::Device(Config config)
@@ -25,32 +36,59 @@ Device::Device(Config config)
       mapName_(config_.mapName.empty() ? DefaultMapName(config_.com) : config_.mapName),
       origin_(Clock::now()),
       core_(config_),
-      rx_(kReadChunk) {}
+      at_(config_.versionText, config_.accessCode, config_.modes),
+      rx_(kReadChunk) {
+  unsigned com = config_.atCom != 0 ? config_.atCom : config_.com + 1;
+  for (const AtRole role : RolesOf(config_.profile)) {
+    auto at = std::make_unique<AtPort>();
+    at->com = com;
+    at->role = role;
+    at->mapName = DefaultMapName(com);
+    atPorts_.push_back(std::move(at));
+    ++com;
+  }
+}
 
 Device::~Device() { Stop(); }
 
 bool Device::Start(std::string* error) {
   if (started_) return true;
   if (!core_.Open(error)) return false;
+  const auto fail = [&](const std::string& reason) {
+    if (error != nullptr) *error = reason;
+    ReleasePorts();
+    core_.Close();
+    return false;
+  };
   port_ = plat::DevicePort::Create(config_.com);
-  if (!port_) {
-    if (error != nullptr) *error = "cannot create the port COM" + std::to_string(config_.com);
-    core_.Close();
-    return false;
+  if (!port_) return fail("cannot create the port COM" + std::to_string(config_.com));
+  for (const auto& at : atPorts_) {
+    at->port = plat::DevicePort::Create(at->com);
+    if (!at->port) return fail("cannot create the port COM" + std::to_string(at->com));
   }
-  if (!plat::SerialMap::AddValue(mapName_, "COM" + std::to_string(config_.com))) {
-    if (error != nullptr) *error = "cannot add the map entry " + mapName_;
-    port_.reset();
-    core_.Close();
-    return false;
-  }
+  // The ports are linked from their creation; the map entries follow, and
+  // then the listing goes where the device's presence wants it.
   {
     std::lock_guard lock(mutex_);
     listed_ = true;
+    atListed_ = true;
     stopping_ = false;
   }
+  if (!plat::SerialMap::AddValue(mapName_, "COM" + std::to_string(config_.com))) {
+    return fail("cannot add the map entry " + mapName_);
+  }
+  for (const auto& at : atPorts_) {
+    if (!plat::SerialMap::AddValue(at->mapName, "COM" + std::to_string(at->com))) {
+      return fail("cannot add the map entry " + at->mapName);
+    }
+  }
+  SyncListing();
   started_ = true;
   thread_ = std::thread([this] { Run(); });
+  for (const auto& at : atPorts_) {
+    AtPort& port = *at;
+    at->thread = std::thread([this, &port] { RunAt(port); });
+  }
   return true;
 }
 
@@ -62,15 +100,83 @@ void Device::Stop() {
   }
   changed_.notify_all();
   thread_.join();
-  if (listed_) plat::SerialMap::RemoveValue(mapName_);
-  port_.reset();
+  for (const auto& at : atPorts_) at->thread.join();
+  ReleasePorts();
   {
     std::lock_guard lock(mutex_);
-    listed_ = false;
     core_.Close();
   }
   started_ = false;
   changed_.notify_all();
+}
+
+// Takes away what is listed and the ports themselves.
+void Device::ReleasePorts() {
+  bool diag;
+  bool at;
+  {
+    std::lock_guard lock(mutex_);
+    diag = listed_;
+    at = atListed_;
+    listed_ = false;
+    atListed_ = false;
+  }
+  if (diag) plat::SerialMap::RemoveValue(mapName_);
+  for (const auto& port : atPorts_) {
+    if (at) plat::SerialMap::RemoveValue(port->mapName);
+    port->port.reset();
+  }
+  port_.reset();
+}
+
+std::vector<unsigned> Device::AtComs() const {
+  std::vector<unsigned> coms;
+  for (const auto& at : atPorts_) coms.push_back(at->com);
+  return coms;
+}
+
+void Device::Unplug() {
+  {
+    std::lock_guard lock(mutex_);
+    plugged_ = false;
+  }
+  if (started_) SyncListing();
+  Notify();
+}
+
+void Device::Plug() {
+  {
+    std::lock_guard lock(mutex_);
+    plugged_ = true;
+  }
+  if (started_) SyncListing();
+  Notify();
+}
+
+bool Device::Present() const {
+  std::lock_guard lock(mutex_);
+  return plugged_ && !reenumerating_ && !hungUp_;
+}
+
+void Device::BeginReenumeration() {
+  {
+    std::lock_guard lock(mutex_);
+    reenumerating_ = true;
+    returnAt_ = Clock::now() + std::chrono::milliseconds(plat::RealMs(config_.reenumeratePauseMs));
+    ++reenumerations_;
+  }
+  SyncListing();
+  Notify();
+}
+
+void Device::CheckReturn() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!reenumerating_ || Clock::now() < returnAt_) return;
+    reenumerating_ = false;
+  }
+  SyncListing();
+  Notify();
 }
 
 Stamp Device::Now() const {
@@ -92,6 +198,7 @@ void Device::Notify() { changed_.notify_all(); }
 
 void Device::Run() {
   while (!Stopping()) {
+    CheckReturn();
     if (Clock::now() >= resetEnds_) {
       resetEnds_ = Clock::time_point::max();
       {
@@ -101,7 +208,7 @@ void Device::Run() {
       SyncListing();
       Notify();
     }
-    if (unplugged_) {
+    if (hungUp_) {
       PauseUntil(Clock::now() + std::chrono::milliseconds(kPollMs));
       continue;
     }
@@ -116,12 +223,14 @@ void Device::Run() {
       PauseUntil(Clock::now() + std::chrono::milliseconds(kPollMs));
       continue;
     }
+    // What reaches the device while it is away is lost.
+    if (got == 0 || !Present()) continue;
     const auto count = static_cast<size_t>(got);
     // With the throttle, the bytes cannot have come faster than the line
     // carries them: each frame counts as arrived when its last byte would have.
     const Clock::time_point lineStart = config_.throttle ? std::max(Clock::now(), rxFree_) : Clock::time_point{};
     size_t offset = 0;
-    while (offset < count && !unplugged_) {
+    while (offset < count && !hungUp_) {
       offset += core_.Feed(rx_.data() + offset, count - offset);
       if (!core_.FrameReady()) continue;
       if (config_.throttle && !PauseUntil(lineStart + LineTime(offset))) return;
@@ -161,7 +270,10 @@ bool Device::Deliver(const Response& response) {
     case Response::Effect::HangUp:
       // A backend that cannot hang up still takes the port out of reach.
       port_->HangUp();
-      unplugged_ = true;
+      {
+        std::lock_guard lock(mutex_);
+        hungUp_ = true;
+      }
       SyncListing();
       break;
   }
@@ -184,26 +296,102 @@ bool Device::WriteLine(const uint8_t* data, size_t count) {
   return true;
 }
 
+void Device::RunAt(AtPort& at) {
+  std::vector<uint8_t> rx(4096);
+  while (!Stopping()) {
+    CheckReturn();
+    const int got = at.port->Read(rx.data(), rx.size(), kPollMs);
+    if (got < 0) {
+      PauseUntil(Clock::now() + std::chrono::milliseconds(kPollMs));
+      continue;
+    }
+    if (got == 0) continue;
+    if (!Present()) {
+      at.line.Clear();
+      continue;
+    }
+    const auto count = static_cast<size_t>(got);
+    for (size_t offset = 0; offset < count;) {
+      offset += at.line.Feed(rx.data() + offset, count - offset);
+      if (!at.line.Ready()) continue;
+      AtAnswer answer;
+      {
+        std::lock_guard lock(mutex_);
+        answer = at_.Answer(at.role, at.line.Command());
+        atTranscript_.push_back({at.com, Now(), std::string(at.line.Command()), answer.text});
+      }
+      at.line.Next();
+      at.port->Write(answer.text.data(), answer.text.size(), kWriteTimeoutMs);
+      Notify();
+      if (answer.reenumerate) {
+        // The restart drops whatever else the host had sent.
+        at.line.Clear();
+        BeginReenumeration();
+        break;
+      }
+    }
+  }
+}
+
 void Device::SyncListing() {
-  bool want;
+  std::lock_guard sync(listing_);
+  bool wantDiag;
+  bool wantAt;
+  bool diag;
+  bool at;
   {
     std::lock_guard lock(mutex_);
-    want = core_.Listed() && !unplugged_;
-    if (want == listed_) return;
+    const bool present = plugged_ && !reenumerating_ && !hungUp_;
+    wantDiag = present && core_.Listed();
+    wantAt = present && !atPorts_.empty();
+    diag = listed_;
+    at = atListed_;
   }
-  if (want) {
-    port_->Link();
-    plat::SerialMap::AddValue(mapName_, "COM" + std::to_string(config_.com));
-  } else {
-    plat::SerialMap::RemoveValue(mapName_);
-    port_->Unlink();
-  }
+  if (wantDiag == diag && wantAt == at) return;
+  // Coming, the ports are there before their map entries; going, the map
+  // entries leave first: whoever reads the map can open what it lists.
+  const auto link = [&](bool on) {
+    if (wantDiag != diag && wantDiag == on) {
+      if (on) port_->Link(); else port_->Unlink();
+    }
+    if (wantAt != at && wantAt == on) {
+      for (const auto& p : atPorts_) {
+        if (on) p->port->Link(); else p->port->Unlink();
+      }
+    }
+  };
+  const auto map = [&](bool on) {
+    const auto change = [on](const std::string& name, unsigned com) {
+      if (on) plat::SerialMap::AddValue(name, "COM" + std::to_string(com)); else plat::SerialMap::RemoveValue(name);
+    };
+    if (wantDiag != diag && wantDiag == on) change(mapName_, config_.com);
+    if (wantAt != at && wantAt == on) {
+      for (const auto& p : atPorts_) change(p->mapName, p->com);
+    }
+  };
+  map(false);
+  link(false);
+  link(true);
+  map(true);
   std::lock_guard lock(mutex_);
-  listed_ = want;
+  listed_ = wantDiag;
+  atListed_ = wantAt;
 }
 
 Status Device::StatusLocked() const {
-  return {core_.GetState(), core_.Transcript().size(), replies_, core_.BadCrcCount(), core_.ResetCount(), listed_};
+  return {core_.GetState(), core_.Transcript().size(), replies_, core_.BadCrcCount(), core_.ResetCount(), listed_,
+          plugged_, atListed_, reenumerations_, atTranscript_.size()};
+}
+
+AtModes Device::Modes() const {
+  std::lock_guard lock(mutex_);
+  return at_.Modes();
+}
+
+std::vector<AtEntry> Device::AtTranscript(size_t from) const {
+  std::lock_guard lock(mutex_);
+  if (from >= atTranscript_.size()) return {};
+  return {atTranscript_.begin() + static_cast<std::ptrdiff_t>(from), atTranscript_.end()};
 }
 
 Status Device::GetStatus() const {
@@ -277,6 +465,11 @@ bool Device::WaitForReplies(size_t count, uint32_t realMs) const {
 
 bool Device::WaitForResets(uint32_t count, uint32_t realMs) const {
   return WaitFor([count](const Status& s) { return s.resets >= count; }, realMs);
+}
+
+bool Device::WaitForListed(bool listed, uint32_t realMs) const {
+  const bool hasAt = !atPorts_.empty();
+  return WaitFor([=](const Status& s) { return s.listed == listed && (!hasAt || s.atListed == listed); }, realMs);
 }
 
 }  // namespace sim

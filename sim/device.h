@@ -1,6 +1,12 @@
-// The simulated Nuvo device on a serial port: the protocol core (core.h)
-// driven by a thread over the device's end of COM<n>, with the port listed
-// in the serial-port map while the device is plugged in.
+// The simulated Nuvo device on its serial ports: the protocol core (core.h)
+// driven by a thread over the device's end of its diagnostic port COM<n>,
+// and by its profile AT ports (at.h), each with a thread of its own, every
+// port listed in the serial-port map while the device is plugged in.
+//
+// The device's ports come and go together: when it is plugged in or out,
+// and when it restarts after a mode switch or AT+CFUN=6 (re-enumeration:
+// they are away for the configured pause). While they are away the device
+// answers nothing; a handle the host still holds stays open but silent.
 //
 // Every query is safe from any thread while the device runs, and after
 // Stop() the device's records stay readable.
@@ -31,7 +37,19 @@ struct Status {
   size_t replies = 0;   // replies written whole
   uint32_t badCrc = 0;  // frames with a wrong CRC (or too short or damaged)
   uint32_t resets = 0;
-  bool listed = false;  // the map entry and the COM<n> link are there
+  bool listed = false;  // the diagnostic port's map entry and COM<n> link are there
+  bool plugged = true;
+  bool atListed = false;         // the AT ports' map entries and links are there
+  uint32_t reenumerations = 0;   // restarts through the AT side
+  size_t atCommands = 0;         // AT transcript entries
+};
+
+// One command line an AT port took, and what it answered.
+struct AtEntry {
+  unsigned com = 0;
+  Stamp arrived;
+  std::string command;
+  std::string answer;
 };
 
 class Device {
@@ -50,8 +68,20 @@ class Device {
   // file. Idempotent.
   void Stop();
 
+  // The diagnostic port's number and map name; the AT ports' numbers in
+  // their map order (behind the diagnostic port's entry).
   unsigned Com() const { return config_.com; }
   const std::string& MapName() const { return mapName_; }
+  std::vector<unsigned> AtComs() const;
+
+  // Plugs the device out (its ports and map entries go) and in again (they
+  // come back, unless a restart still keeps them away). Idempotent; before
+  // Start(), Unplug() makes the device start unplugged.
+  void Unplug();
+  void Plug();
+
+  AtModes Modes() const;
+  std::vector<AtEntry> AtTranscript(size_t from = 0) const;
   const std::string& FlashPath() const { return config_.flashPath; }
 
   Status GetStatus() const;
@@ -75,11 +105,27 @@ class Device {
   bool WaitForFrames(size_t count, uint32_t realMs) const;
   bool WaitForReplies(size_t count, uint32_t realMs) const;
   bool WaitForResets(uint32_t count, uint32_t realMs) const;
+  // Until the device's ports are all listed, or all gone.
+  bool WaitForListed(bool listed, uint32_t realMs) const;
 
  private:
   using Clock = std::chrono::steady_clock;
 
+  struct AtPort {
+    unsigned com = 0;
+    AtRole role = AtRole::Modem;
+    std::string mapName;
+    std::unique_ptr<plat::DevicePort> port;
+    std::thread thread;
+    AtLine line;  // its driver thread only
+  };
+
   void Run();
+  void RunAt(AtPort& at);
+  bool Present() const;  // plugged, not restarting, not hung up
+  // Ends a restart whose pause is over.
+  void CheckReturn();
+  void BeginReenumeration();
   Stamp Now() const;
   Status StatusLocked() const;
   bool Stopping() const;
@@ -87,8 +133,10 @@ class Device {
   bool PauseUntil(Clock::time_point when);
   bool Deliver(const Response& response);
   bool WriteLine(const uint8_t* data, size_t count);
-  // Makes the port's link and map entry follow the core's wish.
+  // Makes the ports' links and map entries follow the core's wish and the
+  // device's presence. Any thread.
   void SyncListing();
+  void ReleasePorts();
   void Notify();
 
   Config config_;
@@ -98,11 +146,21 @@ class Device {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   Core core_;             // guarded by mutex_, except what only the driver thread touches (its deframer)
+  AtCore at_;             // guarded by mutex_
+  std::vector<AtEntry> atTranscript_;
   bool stopping_ = false;
   bool listed_ = false;
+  bool atListed_ = false;
+  bool plugged_ = true;
+  bool reenumerating_ = false;
+  Clock::time_point returnAt_{};
+  uint32_t reenumerations_ = 0;
   size_t replies_ = 0;
+  bool hungUp_ = false;   // written by the driver thread under mutex_
 
+  std::mutex listing_;    // one SyncListing at a time
   std::unique_ptr<plat::DevicePort> port_;
+  std::vector<std::unique_ptr<AtPort>> atPorts_;
   std::thread thread_;
   bool started_ = false;
 
@@ -112,7 +170,6 @@ class Device {
   Clock::time_point rxFree_{};  // when the line from the host is next idle (throttle)
   Clock::time_point txFree_{};  // when the line to the host is next idle
   Clock::time_point resetEnds_ = Clock::time_point::max();
-  bool unplugged_ = false;
 };
 
 }  // namespace sim

@@ -25,10 +25,10 @@ void PutEscaped(std::vector<uint8_t>& out, uint8_t byte) {
 
 }  // namespace
 
-void AppendFrame(std::vector<uint8_t>& out, std::span<const uint8_t> payload, bool corruptCrc) {
+void AppendFrame(std::vector<uint8_t>& out, std::span<const uint8_t> payload, bool corruptCrc, bool openingFlag) {
   uint16_t crc = Crc16(payload);
   if (corruptCrc) crc ^= 0x5AA5;
-  out.push_back(kFlag);
+  if (openingFlag) out.push_back(kFlag);
   for (const uint8_t byte : payload) PutEscaped(out, byte);
   PutEscaped(out, static_cast<uint8_t>(crc & 0xFF));
   PutEscaped(out, static_cast<uint8_t>(crc >> 8));

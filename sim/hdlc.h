@@ -19,8 +19,10 @@ inline constexpr uint8_t kEscape = 0x7D;
 uint16_t Crc16(std::span<const uint8_t> bytes);
 
 // Appends `payload` as a frame to `out`: flag, escaped payload, escaped CRC
-// (low byte first), flag. `corruptCrc` sends a CRC that does not match.
-void AppendFrame(std::vector<uint8_t>& out, std::span<const uint8_t> payload, bool corruptCrc = false);
+// (low byte first), flag. `corruptCrc` sends a CRC that does not match;
+// without `openingFlag` the frame has only its closing flag.
+void AppendFrame(std::vector<uint8_t>& out, std::span<const uint8_t> payload, bool corruptCrc = false,
+                 bool openingFlag = true);
 
 // Collects frames out of a byte stream that may arrive split or merged in any
 // way. A frame is what lies between two flags, so a leading flag is optional;

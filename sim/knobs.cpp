@@ -4,13 +4,16 @@
 #include <charconv>
 #include <utility>
 
+#include "sim/names.h"
+
 namespace sim {
 namespace {
 
-constexpr std::array<std::pair<Step, std::string_view>, 16> kSteps{{
+constexpr std::array<std::pair<Step, std::string_view>, 17> kSteps{{
     {Step::Any, "any"},
     {Step::Version, "version"},
     {Step::Switch, "switch"},
+    {Step::Status, "status"},
     {Step::Nop, "nop"},
     {Step::Param, "param"},
     {Step::WriteRam, "write-ram"},
@@ -40,22 +43,6 @@ constexpr std::array<std::pair<Fault, std::string_view>, 12> kFaults{{
     {Fault::HangUp, "hang-up"},
     {Fault::SilenceAfterReset, "silence-after-reset"},
 }};
-
-template <typename Key, size_t N>
-std::string_view NameOf(const std::array<std::pair<Key, std::string_view>, N>& table, Key key) {
-  for (const auto& [k, name] : table) {
-    if (k == key) return name;
-  }
-  return "?";
-}
-
-template <typename Key, size_t N>
-std::optional<Key> KeyOf(const std::array<std::pair<Key, std::string_view>, N>& table, std::string_view name) {
-  for (const auto& [k, n] : table) {
-    if (n == name) return k;
-  }
-  return std::nullopt;
-}
 
 // A decimal or 0x-prefixed number, or "always"/"forever" for the largest.
 template <typename Int>

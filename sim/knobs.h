@@ -16,6 +16,7 @@ enum class Step : uint8_t {
   Any,             // every request (for knobs)
   Version,         // 00, running firmware
   Switch,          // 3A, running firmware
+  Status,          // 0C, running firmware or boot loader
   Nop,             // 06, download mode
   Param,           // 07, download mode
   WriteRam,        // 0F, download mode

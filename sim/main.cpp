@@ -30,7 +30,7 @@ constexpr char kUsage[] =
     "  --seconds S          serve S seconds (default: until standard input ends)\n"
     "faults: silence wrong-code delay gap short-read long-read bad-crc garbage\n"
     "        hello-long-name hello-name-beyond-frame hang-up silence-after-reset\n"
-    "steps:  any version switch nop param write-ram go hello stream-write read reset\n"
+    "steps:  any version switch status nop param write-ram go hello stream-write read reset\n"
     "        security-mode partition-table open-image close-image unknown\n";
 
 bool ParseUnsigned(const char* text, unsigned long& out) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -32,21 +33,15 @@ using sim::State;
 using sim::Step;
 
 constexpr unsigned kCom = 7;
-constexpr uint32_t kWaitMs = 10000;  // real; generous for loaded sanitizer runs
-constexpr int kScale = 100;
-
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+using simtest::kScale;
+using simtest::kWaitMs;
+using simtest::Text;
 
 // The map entry that names COM<com>, if any.
 bool Mapped(unsigned com) {
-  char name[128];
-  char data[32];
-  for (uint32_t i = 0;; ++i) {
-    const plat::EnumStatus status = plat::SerialMap::EnumValue(i, name, sizeof name, data, sizeof data);
-    if (status == plat::EnumStatus::MoreData) continue;
-    if (status != plat::EnumStatus::Ok) return false;
-    if (std::string(name) == sim::DefaultMapName(com) && std::string(data) == "COM" + std::to_string(com)) return true;
-  }
+  const simtest::MapValues map = simtest::ReadMap();
+  return std::find(map.begin(), map.end(), std::pair(sim::DefaultMapName(com), "COM" + std::to_string(com))) !=
+         map.end();
 }
 
 class SimDevice : public ::testing::Test {
@@ -124,7 +119,7 @@ TEST_F(SimDevice, AnswersEveryRequestOfTheDialogue) {
     State after;
   };
   const std::vector<Row> rows{
-      {"version", {0x00}, false, Cat({0x00}, Text("NUVO-SIM 1.0")), State::Diag},
+      {"version", {0x00}, false, Cat({0x00}, Text("NUVO-SIM-1.0")), State::Diag},
       {"switch", {0x3A}, false, {0x3A}, State::Dmss},
       {"nop", {0x06}, true, {0x02}, State::Dmss},
       {"param", {0x07}, true, Hex("08 06 02 03 F9 7E 7D"), State::Dmss},

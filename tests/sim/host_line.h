@@ -8,18 +8,40 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plat/clock.h"
 #include "plat/serial.h"
+#include "plat/serial_map.h"
 
 namespace simtest {
 
 using Bytes = std::vector<uint8_t>;
+
+inline constexpr uint32_t kWaitMs = 10000;  // real; generous for loaded sanitizer runs
+inline constexpr int kScale = 100;          // the time scale the device's tests run at
+
+inline Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// The serial-port map's (name, data) values in enumeration order.
+using MapValues = std::vector<std::pair<std::string, std::string>>;
+inline MapValues ReadMap() {
+  MapValues map;
+  char name[128];
+  char data[32];
+  for (uint32_t i = 0;; ++i) {
+    const plat::EnumStatus status = plat::SerialMap::EnumValue(i, name, sizeof name, data, sizeof data);
+    if (status == plat::EnumStatus::MoreData) continue;
+    if (status != plat::EnumStatus::Ok) return map;
+    map.emplace_back(name, data);
+  }
+}
 
 // "7E 06 4E 95" -> {0x7E, 0x06, 0x4E, 0x95}
 inline Bytes Hex(const std::string& text) {
@@ -138,6 +160,38 @@ class HostLine {
       if (!port_->Read(chunk, sizeof chunk, &got)) return std::nullopt;
       pending_.insert(pending_.end(), chunk, chunk + got);
     }
+  }
+
+  // Raw bytes: what has come once `done` holds for it, or when `realMs`
+  // are over; taken off the line either way.
+  Bytes ReceiveUntil(const std::function<bool(const Bytes&)>& done, uint32_t realMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
+    while (!done(pending_) && std::chrono::steady_clock::now() < deadline) {
+      uint8_t chunk[4096];
+      uint32_t got = 0;
+      if (!port_->Read(chunk, sizeof chunk, &got)) break;
+      pending_.insert(pending_.end(), chunk, chunk + got);
+    }
+    Bytes taken;
+    taken.swap(pending_);
+    return taken;
+  }
+  Bytes ReceiveBytes(size_t count, uint32_t realMs = 5000) {
+    return ReceiveUntil([count](const Bytes& b) { return b.size() >= count; }, realMs);
+  }
+  // An AT answer: the text up to its final result.
+  std::string ReceiveAnswer(uint32_t realMs = 5000) {
+    const Bytes bytes = ReceiveUntil(
+        [](const Bytes& b) {
+          const std::string text(b.begin(), b.end());
+          return text.ends_with("\r\nOK\r\n") || text.ends_with("\r\nERROR\r\n");
+        },
+        realMs);
+    return {bytes.begin(), bytes.end()};
+  }
+  std::string Command(const std::string& line) {
+    EXPECT_TRUE(SendRaw(Bytes(line.begin(), line.end()))) << line;
+    return ReceiveAnswer();
   }
 
   // Sends and takes the reply's payload, which must come with a good CRC.
