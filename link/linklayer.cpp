@@ -1,6 +1,7 @@
 #include "link/linklayer.h"
 
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "link/trace.h"
@@ -11,7 +12,13 @@ LinkPlatform::LinkPlatform()
     : OpenSerialPort([](const std::string& name) { return plat::SerialPort::OpenByName(name); }),
       EnumSerialMap(&plat::SerialMap::EnumValue),
       Sleep(&plat::Sleep),
-      DebugOutput([](std::string_view text) { plat::OutputDebugString(text); }) {}
+      DebugOutput([](std::string_view text) { plat::OutputDebugString(text); }),
+      NewMapWatch([] {
+        auto watch = std::make_shared<plat::SerialMapWatch>();
+        return LinkMapWatch{[watch] { return watch->Open(); },
+                            [watch](plat::Event& changed) { return watch->Arm(changed); },
+                            [watch] { watch->Close(); }};
+      }) {}
 
 // Static construction runs this before the application starts; its threads
 // wait for StartEvent, which is set as the last step.
@@ -156,16 +163,8 @@ bool linklayer::OpenPort() {
   const unsigned com = ModemPort.load();
   if (com == NoPort) return false;
   DllTrace("dll: open port\n");
-  char name[32];
-  std::snprintf(name, sizeof name, "\\\\.\\COM%u", com);
-  plat::PortHandle port = options_.Platform.OpenSerialPort(name);
-  if (!port) {
-    DllTrace("Cannot open serial port!\n");
-    return false;
-  }
-  DllTrace("open serial port successfully!\n");
-  port->PurgeComm(plat::PURGE_TXABORT | plat::PURGE_TXCLEAR | plat::PURGE_RXCLEAR);
-  port->ClearCommError();
+  plat::PortHandle port = OpenComPort(com, "Cannot open serial port!\n", "open serial port successfully!\n");
+  if (!port) return false;
   // Configured before anyone can use it: a port keeps no time-outs of its
   // own from one handle to the next, and the read loop would block on it.
   if (!ConfigurePort(port)) return false;
@@ -180,6 +179,20 @@ bool linklayer::OpenPort() {
   // Another thread opened the AT port meanwhile; that one stays.
   port->Close();
   return false;
+}
+
+plat::PortHandle linklayer::OpenComPort(unsigned com, const char* failedTrace, const char* openedTrace) {
+  char name[32];
+  std::snprintf(name, sizeof name, "\\\\.\\COM%u", com);
+  plat::PortHandle port = options_.Platform.OpenSerialPort(name);
+  if (!port) {
+    DllTrace(failedTrace);
+    return nullptr;
+  }
+  DllTrace(openedTrace);
+  port->PurgeComm(plat::PURGE_TXABORT | plat::PURGE_TXCLEAR | plat::PURGE_RXCLEAR);
+  port->ClearCommError();
+  return port;
 }
 
 bool linklayer::Connect(int, int) {
@@ -229,18 +242,4 @@ void linklayer::WritePort(const plat::PortHandle& port, const char* data, int le
   std::snprintf(text, sizeof text, "I/O error on serial port %d \n", -1);
   DllTrace(text);
   port->ClearCommError();
-}
-
-uint32_t linklayer::MonitorLoop() {
-  DllTrace("Beging Monitor loop\n");
-  if (StartEvent.Wait(plat::INFINITE) != plat::WaitResult::Signaled) return 1;
-  // Modem detection and the watch of the serial-port map run here; until
-  // then the loop only waits for its stop.
-  StopEvent.Wait(plat::INFINITE);
-  DllTrace("linklayer monitor loop is over\n");
-  return 0;
-}
-
-void linklayer::ScanPorts() {
-  if (options_.ScanPorts) options_.ScanPorts(*this);
 }

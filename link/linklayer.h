@@ -18,6 +18,15 @@
 #include "plat/serial_map.h"
 #include "plat/thread.h"
 
+// One change watch on the serial-port map, as the monitor loop uses it:
+// open the map's key (or its parent while the map is missing), arm a
+// one-shot notification of the next change, close.
+struct LinkMapWatch {
+  std::function<bool()> Open;
+  std::function<bool(plat::Event& changed)> Arm;
+  std::function<void()> Close;
+};
+
 // The platform pieces the link uses; the defaults are the platform's own.
 struct LinkPlatform {
   // Opens a serial port by device name ("\\.\COM7"); null when it cannot.
@@ -27,6 +36,9 @@ struct LinkPlatform {
       EnumSerialMap;
   std::function<void(uint32_t ms)> Sleep;
   std::function<void(std::string_view text)> DebugOutput;
+  // A fresh change watch on the serial-port map for the monitor loop
+  // (plat::SerialMapWatch).
+  std::function<LinkMapWatch()> NewMapWatch;
 
   LinkPlatform();
 };
@@ -42,6 +54,8 @@ struct LinkTimings {
   uint32_t DetectPauseMs = 100;     // modem detection: after closing the port
   uint32_t ReadDatePauseMs = 50;    // after each indication handed out
   uint32_t CloseEventsPauseMs = 10;  // CloseEvents: between waking and closing
+  uint32_t WatchRetryMs = 100;      // monitor loop: first pause before reopening a failed watch
+  int WatchAttempts = 5;            // monitor loop: arms of the watch before it gives up
 };
 
 struct LinkOptions {
@@ -87,6 +101,9 @@ class linklayer {
   // modem port, it cannot be opened or configured, or a port is open
   // already; nothing is then held.
   bool OpenPort();
+  // Opens "\\.\COM<com>" and purges it, tracing the outcome; null when it
+  // cannot be opened.
+  plat::PortHandle OpenComPort(unsigned com, const char* failedTrace, const char* openedTrace);
   // Opens, closes and reopens the AT port; the arguments are not used.
   bool Connect(int, int);
   // Closes the AT port, then releases a write that waits for its result.
@@ -120,8 +137,23 @@ class linklayer {
   // The write loop's drain: resets WriteRequestEvent and handles every
   // request on WriteQ. False when StopEvent ended it.
   bool DrainWriteQueue();
-  // Runs the port scan hook on the calling thread.
+  // The port scan: probes every listed device port for the diagnostic and
+  // the AT port and reports IdPortScanResult. Runs the ScanPorts hook of the
+  // options instead when there is one.
   void ScanPorts();
+  // Fills `ports` (room for MaxDevicePorts) with the COM numbers of the
+  // device ports of the serial-port map; returns their count.
+  uint8_t ListDevicePorts(unsigned char* ports);
+  static constexpr int MaxDevicePorts = 30;
+  // Closes the AT port, lists the device ports and either reopens the AT
+  // port silently or reports IdModemDetect.
+  void DetectModem();
+
+  // The roles lock: the scan holds it from its start to its report, the
+  // modem detection around its test-and-reopen, and Connect and the role
+  // getters around their use, so that none of them sees a half-done scan.
+  // Taken before the port lock, never while holding it.
+  std::unique_lock<std::mutex> LockRoles();
 
   // Appends received bytes to the ring; false (and the ring emptied) when
   // they do not fit beside the unread ones, false for no bytes.
@@ -190,9 +222,19 @@ class linklayer {
   // One request taken off WriteQ; false when StopEvent ended it.
   bool HandleRequest(int32_t id, const char* data, int length);
 
+  std::mutex rolesMutex_;
+
   plat::Thread readThread_;
   plat::Thread writeThread_;
   plat::Thread monitorThread_;
 };
 
 extern linklayer theLinkLayer;
+
+// The type flag of the last AT-only or modem answer that settled it: 1 for a
+// device with an AT-only port beside its modem port. Process-wide; only the
+// port scan writes it, and it keeps its value across scans.
+extern std::atomic<uint8_t> DualPortFlag;
+
+// Whether one of the first `count` entries of `ports` is `port`.
+int IsPortInList(const unsigned char* ports, unsigned char port, int count);

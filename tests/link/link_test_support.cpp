@@ -24,6 +24,13 @@ std::vector<Indication> TakeAll(PrimitiveQueue& queue) {
 LinkOptions TestOptions(bool threads) {
   LinkOptions options;
   options.StartThreads = threads;
+  // Without a serial-port map watch the monitor thread gives up at once and
+  // runs no modem detection, which would close the AT port under the tests
+  // of the read and write paths. The detection tests bring their own watch.
+  options.Platform.NewMapWatch = [] {
+    return LinkMapWatch{[] { return false; }, [](plat::Event&) { return false; }, [] {}};
+  };
+  options.Timings.WatchAttempts = 1;
   return options;
 }
 

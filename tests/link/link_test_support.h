@@ -49,7 +49,8 @@ struct Indication {
 // Takes every entry off `queue`; payloads without the CR LF the queue adds.
 std::vector<Indication> TakeAll(PrimitiveQueue& queue);
 
-// Options for a private instance: no threads unless asked for.
+// Options for a private instance: no threads unless asked for, and no
+// serial-port map watch, hence no modem detection.
 LinkOptions TestOptions(bool threads = false);
 
 // Collects the indications of a running link as they arrive.
