@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what the build needs on Debian 12 (as root, or through sudo).
+# Installs what the build needs on Debian 12 (as root, or through sudo);
+# clang and its runtime libraries serve the fuzz target.
 # With --windows also the mingw-w64 cross compilers and wine for the
 # 32-bit Windows build and its tests.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev)
 windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if ((windows)); then

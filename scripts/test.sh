@@ -19,6 +19,12 @@ run_native release
 run_native asan
 run_native tsan
 
+echo "=== response handlers under libFuzzer (clang, fixed run count) ==="
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTAMRI_SANITIZE=ON -DTAMRI_FUZZ=ON -DTAMRI_BENCH=OFF >/dev/null
+cmake --build build/fuzz --target handler_fuzz
+build/fuzz/tests/fuzz/handler_fuzz -runs=50000 -seed=1 -max_len=512
+
 echo "=== Windows (32-bit, under wine) ==="
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
