@@ -42,6 +42,14 @@ bool TakePrefix(std::string_view& text, std::string_view prefix) {
   return true;
 }
 
+// Where the line's first "AT" starts, in whatever case.
+size_t CommandStart(std::string_view line) {
+  for (size_t i = 0; i + 1 < line.size(); ++i) {
+    if ((line[i] | 0x20) == 'a' && (line[i + 1] | 0x20) == 't') return i;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string_view AtRoleName(AtRole role) {
@@ -152,7 +160,7 @@ size_t AtLine::Feed(const uint8_t* data, size_t count) {
       }
       continue;
     }
-    const size_t start = line_.find("AT");
+    const size_t start = CommandStart(line_);
     if (!overflow_ && start != std::string::npos) {
       command_ = line_.substr(start);
       ready_ = true;

@@ -59,7 +59,8 @@ class AtCore {
 };
 
 // Collects command lines out of what the host writes: a line ends at CR, a
-// LF is skipped, and the command starts at the line's first "AT" (whatever
+// LF is skipped, and the command starts at the line's first "AT", in any
+// case (whatever
 // came before it, such as a framed diagnostic probe sent to every port, is
 // noise). A flag byte (0x7E) ends a frame, never a command, and drops what
 // was collected.

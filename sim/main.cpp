@@ -1,10 +1,14 @@
 // nuvo-sim: the simulated Nuvo device as a program, for demos and end-to-end
-// runs. It plugs in as COM<n> with its serial-port map entry in the device
-// root, prints where it is, and serves until its input ends (or for a given
-// number of seconds), then unplugs and prints what it saw.
+// runs. It plugs in as COM<n> (and its profile's AT ports) with their
+// serial-port map entries in the device root, prints where it is, and serves
+// until its input ends (or for a given number of seconds), then unplugs and
+// prints what it saw. While it reads its input, the lines "unplug" and
+// "plug" pull it out and put it back.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -18,7 +22,14 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: nuvo-sim [options]\n"
-    "  --com N              COM port number (default 7)\n"
+    "  --com N              diagnostic port's COM number (default 7)\n"
+    "  --profile NAME       single (default), dual, line-feed, boot-loader or diag-only\n"
+    "  --at-com N           first AT port's COM number (default: the diagnostic port's + 1)\n"
+    "  --version TEXT       firmware version text, one word (default NUVO-SIM-1.0)\n"
+    "  --access-code CODE   access code of the diagnostic-mode switch (default 70419352)\n"
+    "  --reenumerate-pause MS  time the ports stay away after a mode switch or AT+CFUN=6,\n"
+    "                       system milliseconds (default 2000)\n"
+    "  --unplugged          start unplugged\n"
     "  --flash FILE         flash file, created anew (default nuvo-flash.bin)\n"
     "  --fill KIND          initial flash: erased, pattern or escapes (default erased)\n"
     "  --start STATE        diag (running firmware, default) or dmss (waiting in download mode)\n"
@@ -27,7 +38,8 @@ constexpr char kUsage[] =
     "  --throttle           limit the line to 11520 bytes/s each way (115200 baud)\n"
     "  --fault SPEC         a fault knob, repeatable:\n"
     "                       FAULT[,step=STEP][,request=N][,skip=K][,times=T][,value=V]\n"
-    "  --seconds S          serve S seconds (default: until standard input ends)\n"
+    "  --seconds S          serve S seconds (default: until standard input ends; the\n"
+    "                       input lines \"unplug\" and \"plug\" pull the device out and back)\n"
     "faults: silence wrong-code delay gap short-read long-read bad-crc garbage\n"
     "        hello-long-name hello-name-beyond-frame hang-up silence-after-reset\n"
     "steps:  any version switch status nop param write-ram go hello stream-write read reset\n"
@@ -49,7 +61,9 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
   sim::Config config;
   config.flashPath = "nuvo-flash.bin";
+  config.profile = sim::Profile::SingleModem;
   std::vector<sim::Knob> knobs;
+  bool unplugged = false;
   unsigned long seconds = 0;
 
   for (int i = 1; i < argc; ++i) {
@@ -67,6 +81,26 @@ int main(int argc, char** argv) {
     } else if (option == "--com") {
       if (!needValue() || !ParseUnsigned(value, number) || number == 0 || number > 255) return Fail("bad --com");
       config.com = static_cast<unsigned>(number);
+    } else if (option == "--profile") {
+      const auto profile = value != nullptr ? sim::ProfileByName(value) : std::nullopt;
+      if (!needValue() || !profile) return Fail("bad --profile");
+      config.profile = *profile;
+    } else if (option == "--at-com") {
+      if (!needValue() || !ParseUnsigned(value, number) || number == 0 || number > 254) return Fail("bad --at-com");
+      config.atCom = static_cast<unsigned>(number);
+    } else if (option == "--version") {
+      if (!needValue() || std::string_view(value).empty() || std::string_view(value).find(' ') != std::string_view::npos) {
+        return Fail("bad --version");
+      }
+      config.versionText = value;
+    } else if (option == "--access-code") {
+      if (!needValue()) return Fail("--access-code needs a code");
+      config.accessCode = value;
+    } else if (option == "--reenumerate-pause") {
+      if (!needValue() || !ParseUnsigned(value, number)) return Fail("bad --reenumerate-pause");
+      config.reenumeratePauseMs = static_cast<uint32_t>(number);
+    } else if (option == "--unplugged") {
+      unplugged = true;
     } else if (option == "--flash") {
       if (!needValue()) return Fail("--flash needs a file");
       config.flashPath = value;
@@ -105,13 +139,21 @@ int main(int argc, char** argv) {
 
   sim::Device device(config);
   for (const sim::Knob& knob : knobs) device.AddKnob(knob);
+  if (unplugged) device.Unplug();
   std::string error;
   if (!device.Start(&error)) {
     std::fprintf(stderr, "nuvo-sim: %s\n", error.c_str());
     return 1;
   }
-  std::printf("nuvo-sim: COM%u at %s/COM%u, map entry %s -> COM%u\n", device.Com(), plat::DeviceRoot().c_str(),
-              device.Com(), device.MapName().c_str(), device.Com());
+  std::printf("nuvo-sim: profile %s%s\n", std::string(sim::ProfileName(config.profile)).c_str(),
+              unplugged ? ", unplugged" : "");
+  std::printf("nuvo-sim: diagnostic port COM%u at %s/COM%u, map entry %s -> COM%u\n", device.Com(),
+              plat::DeviceRoot().c_str(), device.Com(), device.MapName().c_str(), device.Com());
+  for (const unsigned com : device.AtComs()) {
+    std::printf("nuvo-sim: AT port COM%u, map entry %s -> COM%u\n", com, sim::DefaultMapName(com).c_str(), com);
+  }
+  std::printf("nuvo-sim: version %s, access code %s, ports away %u ms after a restart\n", config.versionText.c_str(),
+              config.accessCode.c_str(), config.reenumeratePauseMs);
   std::printf("nuvo-sim: flash %s, state %s, time scale %d%s\n", device.FlashPath().c_str(),
               std::string(sim::StateName(device.GetState())).c_str(), plat::TimeScale(),
               config.throttle ? ", throttled to 11520 bytes/s" : "");
@@ -122,7 +164,17 @@ int main(int argc, char** argv) {
   } else {
     std::printf("nuvo-sim: serving until the end of standard input\n");
     std::fflush(stdout);
-    while (std::getchar() != EOF) {
+    for (std::string line; std::getline(std::cin, line);) {
+      if (line == "unplug") {
+        device.Unplug();
+        std::printf("nuvo-sim: unplugged\n");
+      } else if (line == "plug") {
+        device.Plug();
+        std::printf("nuvo-sim: plugged in\n");
+      } else if (!line.empty()) {
+        std::printf("nuvo-sim: \"plug\" or \"unplug\"\n");
+      }
+      std::fflush(stdout);
     }
   }
   device.Stop();
@@ -130,5 +182,6 @@ int main(int argc, char** argv) {
   std::printf("nuvo-sim: %zu frames, %zu replies, %u with a bad CRC, %u resets, %zu writes, final state %s\n",
               status.frames, status.replies, status.badCrc, status.resets, device.WriteLog().size(),
               std::string(sim::StateName(status.state)).c_str());
+  std::printf("nuvo-sim: %zu AT commands, %u restarts\n", status.atCommands, status.reenumerations);
   return device.FlashFileOk() ? 0 : 1;
 }
