@@ -36,7 +36,9 @@ uint32_t linklayer::MonitorLoop() {
   plat::Event changed;
   if (!changed.Create(false, false)) return 1;
   LinkMapWatch watch = options_.Platform.NewMapWatch();
-  bool open = watch.Open();
+  // The watch is opened with its first arming, once the object is complete:
+  // during static construction the platform's own statics may not be.
+  bool open = false;
   uint32_t result = 1;
   if (StartEvent.Wait(plat::INFINITE) == plat::WaitResult::Signaled) {
     const plat::Event* const waitList[] = {&StopEvent, &changed};

@@ -1,0 +1,293 @@
+// Modem detection and the watch of the serial-port map: the monitor thread
+// against the map of a test device root, and the loop's own rules with a
+// watch that fails on purpose.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/ids.h"
+#include "link/linklayer.h"
+#include "link_test_support.h"
+#include "plat/clock.h"
+#include "plat/serial.h"
+#include "plat/serial_map.h"
+#include "support/port_kit.h"
+
+namespace {
+
+using linktest::Indication;
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+
+const Indication NoDevicePort{IdModemDetect, "\0"s};
+const Indication DevicePorts{IdModemDetect, "\1"s};
+
+std::string QcusbName(unsigned com) { return "\\Device\\QCUSB_COM" + std::to_string(com) + "_0"; }
+
+bool AddPort(unsigned com) { return plat::SerialMap::AddValue(QcusbName(com), "COM" + std::to_string(com)); }
+
+// Waits (real time, generous) until `done` holds.
+template <typename F>
+bool Eventually(F done) {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// Every open the link makes of a port, through the platform's opener.
+struct Opens {
+  std::atomic<int> count{0};
+};
+
+class Detection : public testing::Test {
+ protected:
+  void SetUp() override {
+    savedScale_ = plat::TimeScale();
+    plat::SetTimeScale(10);
+  }
+  void TearDown() override { plat::SetTimeScale(savedScale_); }
+
+  // Link options with the platform's own map watch, so that detection runs.
+  LinkOptions Options() {
+    LinkOptions options = linktest::TestOptions(true);
+    options.Platform.NewMapWatch = LinkPlatform().NewMapWatch;
+    options.Timings.WatchAttempts = LinkTimings().WatchAttempts;
+    options.Platform.OpenSerialPort = [opens = opens_](const std::string& name) {
+      ++opens->count;
+      return plat::SerialPort::OpenByName(name);
+    };
+    return options;
+  }
+
+  int savedScale_ = 1;
+  testkit::TempDeviceRoot root_;
+  std::shared_ptr<Opens> opens_ = std::make_shared<Opens>();
+};
+
+TEST_F(Detection, FirstDetectionAtStartReportsAPluggedDevice) {
+  ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
+  ASSERT_TRUE(AddPort(5));
+  linklayer link(Options());
+  linktest::IndicationWatch watch(link);
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect));
+  EXPECT_EQ(watch.Seen(), std::vector<Indication>{DevicePorts});
+  EXPECT_EQ(opens_->count, 0);
+}
+
+TEST_F(Detection, WithoutAMapTheParentIsWatchedUntilTheMapAppears) {
+  ASSERT_FALSE(plat::SerialMap::Exists());
+  linklayer link(Options());
+  linktest::IndicationWatch watch(link);
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect));
+  EXPECT_EQ(watch.Seen(), std::vector<Indication>{NoDevicePort});
+
+  ASSERT_TRUE(AddPort(5));
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
+  EXPECT_EQ(watch.Seen(), (std::vector<Indication>{NoDevicePort, DevicePorts}));
+}
+
+class DualPortDevice : public Detection {
+ protected:
+  void SetUp() override {
+    Detection::SetUp();
+    ASSERT_TRUE(modem_.Ok() && second_.Ok());
+  }
+  // A link whose last scan found both modem-type ports, with the AT port
+  // reopened by a detection after that scan.
+  void Found(linklayer& link, linktest::IndicationWatch& watch) {
+    ASSERT_TRUE(watch.WaitFor(IdModemDetect));  // at start, before any scan
+    link.ModemPort = 4;
+    link.SecondModemPort = 5;
+    ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
+    ASSERT_TRUE(Eventually([&] { return opens_->count == 1 && link.CurrentPort(); }));
+  }
+
+  testkit::TestPort modem_{4, QcusbName(4)};
+  testkit::TestPort second_{5, QcusbName(5)};
+};
+
+TEST_F(DualPortDevice, IsReopenedSilentlyWhileBothPortsStay) {
+  linklayer link(Options());
+  linktest::IndicationWatch watch(link);
+  Found(link, watch);
+  const plat::PortHandle before = link.CurrentPort();
+
+  ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial1", "COM2"));
+  ASSERT_TRUE(Eventually([&] { return opens_->count == 2 && link.CurrentPort(); }));
+  EXPECT_FALSE(before->IsOpen());
+  EXPECT_EQ(link.CurrentPort()->Number(), 4u);
+  EXPECT_EQ(watch.Seen(), std::vector<Indication>{DevicePorts});
+
+  // One of the two goes: reported, and the AT port stays closed.
+  ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(5)));
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
+  EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts}));
+  EXPECT_EQ(link.CurrentPort(), nullptr);
+  EXPECT_EQ(link.CurrentLinkState(), linklayer::PortClosed);
+  EXPECT_EQ(link.ModemPort, 4);
+  EXPECT_EQ(link.SecondModemPort, 5);
+}
+
+TEST_F(DualPortDevice, UnplugReportsNoDevicePortAndForgetsThePorts) {
+  linklayer link(Options());
+  linktest::IndicationWatch watch(link);
+  Found(link, watch);
+  link.DiagPort = 6;
+
+  ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(4)));  // two changes, one or two cycles
+  ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(5)));
+  ASSERT_TRUE(Eventually([&] { return link.ModemPort == linklayer::NoPort; }));
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
+  EXPECT_EQ(watch.Seen().back(), NoDevicePort);
+  EXPECT_EQ(link.SecondModemPort, linklayer::NoPort);
+  EXPECT_EQ(link.CurrentPort(), nullptr);
+  EXPECT_EQ(link.DiagPort, 6);  // not detection's to touch
+}
+
+TEST_F(Detection, AfterASinglePortScanAnyChangeReportsAgain) {
+  testkit::TestPort modem(4, QcusbName(4));
+  ASSERT_TRUE(modem.Ok());
+  linklayer link(Options());
+  linktest::IndicationWatch watch(link);
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect));
+  link.ModemPort = 4;  // no second port: 0xFF is never listed
+  ASSERT_TRUE(link.Connect(0, 0));
+
+  ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
+  EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts}));
+  EXPECT_EQ(link.CurrentPort(), nullptr);
+  EXPECT_EQ(link.ModemPort, 4);
+}
+
+TEST_F(Detection, AChangeDuringADetectionGivesExactlyOneFurtherCycle) {
+  ASSERT_TRUE(AddPort(5));
+  LinkOptions options = Options();
+  auto first = std::make_shared<std::atomic<bool>>(true);
+  const uint32_t detectPause = options.Timings.DetectPauseMs;
+  // Two changes inside the first detection's pause.
+  options.Platform.Sleep = [first, detectPause](uint32_t ms) {
+    if (ms == detectPause && first->exchange(false)) {
+      AddPort(6);
+      AddPort(7);
+    }
+    plat::Sleep(ms);
+  };
+  linklayer link(options);
+  linktest::IndicationWatch watch(link);
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
+  // A change after the second cycle: a third report, of its own kind.
+  ASSERT_TRUE(plat::SerialMap::Remove());
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect, 3));
+  EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts, NoDevicePort}));
+}
+
+// ---------------------------------------------------------------------------
+// The loop itself, on the test thread, with a scripted watch.
+
+struct ScriptedWatch {
+  std::mutex mutex;
+  int opens = 0;
+  int arms = 0;
+  int closes = 0;
+  int failingArms = 0;  // arms that fail before they succeed (-1: all)
+  bool openFails = false;
+
+  LinkMapWatch Make(const std::shared_ptr<ScriptedWatch>& self) {
+    return LinkMapWatch{[self] {
+                          std::lock_guard lock(self->mutex);
+                          ++self->opens;
+                          return !self->openFails;
+                        },
+                        [self](plat::Event&) {
+                          std::lock_guard lock(self->mutex);
+                          ++self->arms;
+                          return self->failingArms >= 0 && self->arms > self->failingArms;
+                        },
+                        [self] {
+                          std::lock_guard lock(self->mutex);
+                          ++self->closes;
+                        }};
+  }
+  int Arms() {
+    std::lock_guard lock(mutex);
+    return arms;
+  }
+};
+
+class MonitorLoop : public Detection {
+ protected:
+  LinkOptions Scripted() {
+    LinkOptions options = linktest::TestOptions();
+    options.Timings.WatchAttempts = 4;
+    options.Platform.NewMapWatch = [watch = watch_] { return watch->Make(watch); };
+    return options;
+  }
+  std::shared_ptr<ScriptedWatch> watch_ = std::make_shared<ScriptedWatch>();
+};
+
+TEST_F(MonitorLoop, AFailedArmIsRetriedOnAReopenedWatch) {
+  watch_->failingArms = 2;
+  ASSERT_TRUE(AddPort(5));
+  linklayer link(Scripted());
+  auto result = std::async(std::launch::async, [&] { return link.MonitorLoop(); });
+  ASSERT_TRUE(Eventually([&] { return !link.pReadQ->IsEmpty(); }));
+  EXPECT_EQ(linktest::TakeAll(*link.pReadQ), std::vector<Indication>{DevicePorts});
+  link.SignalStop();
+  EXPECT_EQ(result.get(), 0u);
+  EXPECT_EQ(watch_->arms, 3);
+  EXPECT_EQ(watch_->opens, 3);  // the first, and one before each further arm
+  EXPECT_EQ(watch_->closes, 3);  // after each failure, and at the end
+}
+
+struct GiveUpCase {
+  const char* name;
+  bool openFails;
+};
+
+void PrintTo(const GiveUpCase& c, std::ostream* os) { *os << c.name; }
+
+class GiveUp : public MonitorLoop, public testing::WithParamInterface<GiveUpCase> {};
+
+TEST_P(GiveUp, AfterTheLastAttemptWithoutADetection) {
+  watch_->failingArms = -1;
+  watch_->openFails = GetParam().openFails;
+  linklayer link(Scripted());
+  EXPECT_EQ(link.MonitorLoop(), 1u);
+  EXPECT_TRUE(link.pReadQ->IsEmpty());
+  EXPECT_EQ(watch_->opens, 4);
+  EXPECT_EQ(watch_->arms, GetParam().openFails ? 0 : 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Watch, GiveUp,
+                         testing::Values(GiveUpCase{"ArmFails", false}, GiveUpCase{"OpenFails", true}),
+                         [](const testing::TestParamInfo<GiveUpCase>& info) { return info.param.name; });
+
+TEST_F(MonitorLoop, StopEndsTheBackOff) {
+  watch_->failingArms = -1;
+  LinkOptions options = Scripted();
+  options.Timings.WatchRetryMs = 3600u * 1000u;  // an hour of system time
+  linklayer link(options);
+  auto result = std::async(std::launch::async, [&] { return link.MonitorLoop(); });
+  ASSERT_TRUE(Eventually([&] { return watch_->Arms() == 1; }));
+  link.SignalStop();
+  EXPECT_EQ(result.get(), 0u);
+}
+
+TEST_F(MonitorLoop, FailedWaitEndsTheLoop) {
+  linklayer link(Scripted());
+  link.CloseEvents();  // the object's events are gone, as at destruction
+  EXPECT_EQ(link.MonitorLoop(), 1u);
+}
+
+}  // namespace
