@@ -86,4 +86,48 @@ bool AtPeer::WaitForCommands(size_t count, uint32_t realMs) const {
   return true;
 }
 
+using namespace std::string_literals;
+
+const std::string kProbe = "\x0C\x14\x3A\x7E";
+const std::string kInquiry = "AT+CINQP?\r\n";
+const std::string kDiagReply = "\x0C\xE1\x00\xE1\x01\x02\x7E"s;
+const std::string kBootPrompt = "\x0D\x0DM6275A-OEMSBL>\x8E\x7E";
+
+std::string QcusbName(unsigned com) { return "\\Device\\QCUSB_COM" + std::to_string(com) + "_0"; }
+
+std::string Inq(const std::string& line) { return "\r\n" + line + "\r\n\r\nOK\r\n"; }
+
+ScanPeer::ScanPeer(unsigned com, Answers answers)
+    : port_(com, QcusbName(com)),
+      state_(std::make_shared<State>(std::move(answers))),
+      peer_(port_, [state = state_](const std::string& chunk) { return state->Take(chunk); }) {}
+
+int ScanPeer::Inquiries() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->inquiries;
+}
+
+std::string ScanPeer::State::Take(const std::string& chunk) {
+  std::lock_guard lock(mutex);
+  pending += chunk;
+  std::string reply;
+  for (;;) {
+    const size_t probe = pending.find(kProbe);
+    const size_t inquiry = pending.find(kInquiry);
+    if (probe == std::string::npos && inquiry == std::string::npos) break;
+    if (probe < inquiry) {
+      reply += answers.probe;
+      pending.erase(0, probe + kProbe.size());
+    } else {
+      reply += answers.inquiry;
+      ++inquiries;
+      pending.erase(0, inquiry + kInquiry.size());
+    }
+  }
+  // Bytes of no interest may not pile up; a pattern split over two chunks
+  // is still found.
+  if (pending.size() > 32) pending.erase(0, pending.size() - 32);
+  return reply;
+}
+
 }  // namespace linktest

@@ -99,4 +99,49 @@ class AtPeer {
   testkit::ScriptedPeer peer_;
 };
 
+// The scan's fixed sequences, as a device port sees and answers them.
+extern const std::string kProbe;       // the diagnostic probe
+extern const std::string kInquiry;     // "AT+CINQP?" with CR LF
+extern const std::string kDiagReply;   // a diagnostic port's answer to the probe
+extern const std::string kBootPrompt;  // the boot loader's answer to it
+
+// The map name of a device port: one with "QCUSB" in it.
+std::string QcusbName(unsigned com);
+
+// What a port says to the diagnostic probe and to the port inquiry.
+struct Answers {
+  std::string probe;
+  std::string inquiry;
+};
+
+// An inquiry answer line as a device sends it, with its final "OK".
+std::string Inq(const std::string& line);
+
+// A device port listed in the map whose peer answers each probe and each
+// inquiry it receives, counting the inquiries.
+class ScanPeer {
+ public:
+  ScanPeer(unsigned com, Answers answers);
+
+  bool Ok() const { return port_.Ok(); }
+  unsigned Com() const { return port_.Com(); }
+  int Inquiries() const;
+  std::string Received() const { return peer_.Received(); }
+  testkit::TestPort& Port() { return port_; }
+
+ private:
+  struct State {
+    explicit State(Answers a) : answers(std::move(a)) {}
+    std::string Take(const std::string& chunk);
+    const Answers answers;
+    std::mutex mutex;
+    std::string pending;
+    int inquiries = 0;
+  };
+
+  testkit::TestPort port_;
+  std::shared_ptr<State> state_;
+  testkit::ScriptedPeer peer_;
+};
+
 }  // namespace linktest

@@ -24,74 +24,17 @@ namespace {
 using linktest::Indication;
 using namespace std::string_literals;
 
-const std::string kProbe = "\x0C\x14\x3A\x7E";
-const std::string kInquiry = "AT+CINQP?\r\n";
-const std::string kDiagReply = "\x0C\xE1\x00\xE1\x01\x02\x7E"s;
-const std::string kBootPrompt = "\x0D\x0DM6275A-OEMSBL>\x8E\x7E";
+using linktest::Answers;
+using linktest::Inq;
+using linktest::kBootPrompt;
+using linktest::kDiagReply;
+using linktest::kInquiry;
+using linktest::kProbe;
+using linktest::QcusbName;
+using linktest::ScanPeer;
+
 const std::string kBootCommand = "AT$QCDMG\r";
 const std::string kNopFrame = "\x7E\x06\x4E\x95\x7E";
-
-std::string QcusbName(unsigned com) { return "\\Device\\QCUSB_COM" + std::to_string(com) + "_0"; }
-
-// What a port says to the diagnostic probe and to the port inquiry.
-struct Answers {
-  std::string probe;
-  std::string inquiry;
-};
-
-std::string Inq(const std::string& line) { return "\r\n" + line + "\r\n\r\nOK\r\n"; }
-
-// A device port listed in the map whose peer answers each probe and each
-// inquiry it receives, counting the inquiries.
-class ScanPeer {
- public:
-  ScanPeer(unsigned com, Answers answers)
-      : port_(com, QcusbName(com)),
-        state_(std::make_shared<State>(std::move(answers))),
-        peer_(port_, [state = state_](const std::string& chunk) { return state->Take(chunk); }) {}
-
-  bool Ok() const { return port_.Ok(); }
-  unsigned Com() const { return port_.Com(); }
-  int Inquiries() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->inquiries;
-  }
-  std::string Received() const { return peer_.Received(); }
-  testkit::TestPort& Port() { return port_; }
-
- private:
-  struct State {
-    explicit State(Answers a) : answers(std::move(a)) {}
-    std::string Take(const std::string& chunk) {
-      std::lock_guard lock(mutex);
-      pending += chunk;
-      std::string reply;
-      for (;;) {
-        const size_t probe = pending.find(kProbe);
-        const size_t inquiry = pending.find(kInquiry);
-        if (probe == std::string::npos && inquiry == std::string::npos) break;
-        if (probe < inquiry) {
-          reply += answers.probe;
-          pending.erase(0, probe + kProbe.size());
-        } else {
-          reply += answers.inquiry;
-          ++inquiries;
-          pending.erase(0, inquiry + kInquiry.size());
-        }
-      }
-      if (pending.size() > 32) pending.erase(0, pending.size() - 32);
-      return reply;
-    }
-    const Answers answers;
-    std::mutex mutex;
-    std::string pending;
-    int inquiries = 0;
-  };
-
-  testkit::TestPort port_;
-  std::shared_ptr<State> state_;
-  testkit::ScriptedPeer peer_;
-};
 
 constexpr uint8_t kNone = linklayer::NoPort;
 constexpr uint8_t kUnchanged = 7;  // DualPortFlag before the scan, when no answer may change it
