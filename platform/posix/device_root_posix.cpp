@@ -13,8 +13,17 @@
 namespace plat {
 namespace {
 
-std::mutex g_mutex;
-std::string g_override;  // set by SetDeviceRoot; empty: from the environment
+// Built at first use: the link layer's threads start during static
+// construction and may ask for the root before this file's statics are made.
+struct Override {
+  std::mutex mutex;
+  std::string root;  // set by SetDeviceRoot; empty: from the environment
+};
+
+Override& TheOverride() {
+  static Override* const override = new Override;  // never destroyed: threads may outlive exit-time destruction
+  return *override;
+}
 
 const char* NonEmptyEnvironment(const char* name) {
   const char* value = std::getenv(name);
@@ -25,8 +34,9 @@ const char* NonEmptyEnvironment(const char* name) {
 
 std::string DeviceRoot() {
   {
-    std::lock_guard lock(g_mutex);
-    if (!g_override.empty()) return g_override;
+    Override& o = TheOverride();
+    std::lock_guard lock(o.mutex);
+    if (!o.root.empty()) return o.root;
   }
   if (const char* root = NonEmptyEnvironment("TAMRI_DEVICE_ROOT")) return root;
   if (const char* runtime = NonEmptyEnvironment("XDG_RUNTIME_DIR")) return std::string(runtime) + "/tamri";
@@ -34,8 +44,9 @@ std::string DeviceRoot() {
 }
 
 void SetDeviceRoot(const std::string& root) {
-  std::lock_guard lock(g_mutex);
-  g_override = root;
+  Override& o = TheOverride();
+  std::lock_guard lock(o.mutex);
+  o.root = root;
 }
 
 }  // namespace plat

@@ -9,20 +9,31 @@
 
 namespace plat {
 namespace {
-std::mutex g_mutex;
-std::string g_root;
+// Built at first use: the link layer's threads start during static
+// construction and may ask for the root before this file's statics are made.
+struct Root {
+  std::mutex mutex;
+  std::string root;
+};
+
+Root& TheRoot() {
+  static Root* const root = new Root;  // never destroyed: threads may outlive exit-time destruction
+  return *root;
+}
 }  // namespace
 
 std::string DeviceRoot() {
-  std::lock_guard lock(g_mutex);
-  if (!g_root.empty()) return g_root;
+  Root& r = TheRoot();
+  std::lock_guard lock(r.mutex);
+  if (!r.root.empty()) return r.root;
   const char* fromEnvironment = std::getenv("TAMRI_DEVICE_ROOT");
   return fromEnvironment ? fromEnvironment : "";
 }
 
 void SetDeviceRoot(const std::string& root) {
-  std::lock_guard lock(g_mutex);
-  g_root = root;
+  Root& r = TheRoot();
+  std::lock_guard lock(r.mutex);
+  r.root = root;
 }
 
 }  // namespace plat
