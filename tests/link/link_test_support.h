@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "indication.h"
 #include "link/linklayer.h"
 #include "plat/event.h"
 #include "support/port_kit.h"
@@ -29,22 +30,6 @@ class LinkLayerPeer {
 };
 
 namespace linktest {
-
-struct Indication {
-  int32_t id;
-  std::string payload;
-  bool operator==(const Indication&) const = default;
-  friend void PrintTo(const Indication& i, std::ostream* os) {
-    *os << i.id << " \"";
-    for (unsigned char c : i.payload) {
-      if (c >= 0x20 && c < 0x7F)
-        *os << c;
-      else
-        *os << "\\x" << "0123456789abcdef"[c >> 4] << "0123456789abcdef"[c & 15];
-    }
-    *os << '"';
-  }
-};
 
 // Takes every entry off `queue`; payloads without the CR LF the queue adds.
 std::vector<Indication> TakeAll(PrimitiveQueue& queue);
