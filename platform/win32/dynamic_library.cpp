@@ -1,0 +1,30 @@
+#include <windows.h>
+
+#include "plat/dynamic_library.h"
+
+namespace plat {
+
+DynamicLibrary::~DynamicLibrary() { Close(); }
+
+bool DynamicLibrary::Open(const std::string& path) {
+  Close();
+  handle_ = reinterpret_cast<void*>(::LoadLibraryA(path.c_str()));
+  if (handle_ == nullptr) {
+    error_ = "LoadLibrary failed with error " + std::to_string(::GetLastError());
+    return false;
+  }
+  error_.clear();
+  return true;
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+  if (handle_ == nullptr) return nullptr;
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void DynamicLibrary::Close() {
+  if (handle_ != nullptr) ::FreeLibrary(static_cast<HMODULE>(handle_));
+  handle_ = nullptr;
+}
+
+}  // namespace plat

@@ -1,0 +1,105 @@
+// The link layer's module as another program uses it: loaded at run time,
+// its seventeen Dll_ functions looked up by name, and a search, a connect and
+// a version request made through them against the simulated device.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api_user.h"
+#include "plat/clock.h"
+#include "plat/dynamic_library.h"
+#include "plat/environment.h"
+#include "plat/event.h"
+#include "sim/device.h"
+#include "support/port_kit.h"
+
+namespace {
+
+using linktest::Indication;
+
+// The module's own ids, as its user knows them.
+constexpr int kOk = 100;
+constexpr int kVersion = 153;
+constexpr int kModemDetect = 162;
+constexpr int kPortScanResult = 195;
+constexpr int kScale = 5;
+
+const char* const kNames[] = {
+    "Dll_Connect",           "Dll_Disconnect",         "Dll_GetDiagModeReq",         "Dll_GetDiagportReq",
+    "Dll_GetFactoryModeReq2", "Dll_GetFactoryModeReq", "Dll_IsDualPort",             "Dll_ReadDate",
+    "Dll_SearchPort",        "Dll_SetDualChannelReq",  "Dll_SetFactoryModeReq2",     "Dll_SetFactoryModeReq",
+    "Dll_SetNotify",         "Dll_SetRFFuncReq",       "Dll_TurnDiagnosticOn2Req",   "Dll_TurnDiagnosticOnOffReq",
+    "Dll_VersionReq",
+};
+
+using SetNotifyFn = int (*)(plat::Event*);
+using ConnectFn = bool (*)(int, int, plat::Event*);
+using ReadDateFn = bool (*)(int*, char*, int*);
+using NoArgumentFn = bool (*)();
+using GetterFn = int (*)();
+
+template <typename F>
+F Fn(const plat::DynamicLibrary& module, const char* name) {
+  return reinterpret_cast<F>(module.Symbol(name));
+}
+
+class LinkModule : public testing::Test {
+ protected:
+  void SetUp() override {
+    savedScale_ = plat::TimeScale();
+    plat::SetTimeScale(kScale);
+    // The module has a platform layer of its own, which takes its root and
+    // time scale from the environment when it loads.
+    ASSERT_TRUE(plat::SetEnvironment("TAMRI_DEVICE_ROOT", root_.Path()));
+    ASSERT_TRUE(plat::SetEnvironment("TAMRI_TIME_SCALE", std::to_string(kScale)));
+  }
+  void TearDown() override {
+    module_.Close();  // its link layer ends its threads as at process exit
+    device_.reset();
+    plat::SetEnvironment("TAMRI_DEVICE_ROOT", "");
+    plat::SetEnvironment("TAMRI_TIME_SCALE", "");
+    plat::SetTimeScale(savedScale_);
+  }
+
+  int savedScale_ = 1;
+  testkit::TempDeviceRoot root_;
+  std::unique_ptr<sim::Device> device_;
+  plat::DynamicLibrary module_;
+};
+
+TEST_F(LinkModule, DrivesTheDeviceThroughTheExportedFunctions) {
+  sim::Config config;
+  config.com = 7;
+  config.profile = sim::Profile::SingleModem;
+  config.flashPath = root_.Path() + "/flash.bin";
+  config.versionText = "M6275A-V9";
+  device_ = std::make_unique<sim::Device>(config);
+  std::string error;
+  ASSERT_TRUE(device_->Start(&error)) << error;
+  ASSERT_TRUE(device_->WaitForListed(true, 10000));
+
+  ASSERT_TRUE(module_.Open(NUVO_LINK_MODULE)) << module_.Error();
+  for (const char* name : kNames) EXPECT_NE(module_.Symbol(name), nullptr) << name;
+  EXPECT_EQ(module_.Symbol("SetDllLink"), nullptr);  // nothing else of ours
+
+  e2e::ApiUser<ReadDateFn> user(Fn<ReadDateFn>(module_, "Dll_ReadDate"));
+  ASSERT_EQ(Fn<SetNotifyFn>(module_, "Dll_SetNotify")(user.Event()), 1);
+  EXPECT_EQ(user.Until(kModemDetect), std::vector<Indication>{e2e::One(kModemDetect, 1)});
+
+  ASSERT_TRUE(Fn<NoArgumentFn>(module_, "Dll_SearchPort")());
+  EXPECT_EQ(user.Until(kPortScanResult), (std::vector<Indication>{{kPortScanResult, "\x03\x02"}}));
+  EXPECT_EQ(Fn<GetterFn>(module_, "Dll_GetDiagportReq")(), 7);
+
+  ASSERT_TRUE(Fn<ConnectFn>(module_, "Dll_Connect")(0, 0, user.Event()));
+  ASSERT_TRUE(Fn<NoArgumentFn>(module_, "Dll_VersionReq")());
+  const std::vector<Indication> version = user.Until(kOk);
+  ASSERT_EQ(version.size(), 2u);
+  EXPECT_EQ(version[0].id, kVersion);
+  ASSERT_EQ(version[0].payload.size(), 120u);
+  EXPECT_EQ(std::string(version[0].payload.c_str() + 30), "M6275A-V9");
+  EXPECT_EQ(version[1], (Indication{kOk, "OK"}));
+}
+
+}  // namespace
