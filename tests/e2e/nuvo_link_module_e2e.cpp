@@ -84,15 +84,18 @@ TEST_F(LinkModule, DrivesTheDeviceThroughTheExportedFunctions) {
   for (const char* name : kNames) EXPECT_NE(module_.Symbol(name), nullptr) << name;
   EXPECT_EQ(module_.Symbol("SetDllLink"), nullptr);  // nothing else of ours
 
+  // The module's platform layer is a copy of its own, whose events wait on
+  // their own lock: an event of ours is not one it may set, so this user
+  // registers none and looks for indications now and then.
   e2e::ApiUser<ReadDateFn> user(Fn<ReadDateFn>(module_, "Dll_ReadDate"));
-  ASSERT_EQ(Fn<SetNotifyFn>(module_, "Dll_SetNotify")(user.Event()), 1);
+  ASSERT_EQ(Fn<SetNotifyFn>(module_, "Dll_SetNotify")(nullptr), 1);
   EXPECT_EQ(user.Until(kModemDetect), std::vector<Indication>{e2e::One(kModemDetect, 1)});
 
   ASSERT_TRUE(Fn<NoArgumentFn>(module_, "Dll_SearchPort")());
   EXPECT_EQ(user.Until(kPortScanResult), (std::vector<Indication>{{kPortScanResult, "\x03\x02"}}));
   EXPECT_EQ(Fn<GetterFn>(module_, "Dll_GetDiagportReq")(), 7);
 
-  ASSERT_TRUE(Fn<ConnectFn>(module_, "Dll_Connect")(0, 0, user.Event()));
+  ASSERT_TRUE(Fn<ConnectFn>(module_, "Dll_Connect")(0, 0, nullptr));
   ASSERT_TRUE(Fn<NoArgumentFn>(module_, "Dll_VersionReq")());
   const std::vector<Indication> version = user.Until(kOk);
   ASSERT_EQ(version.size(), 2u);
