@@ -178,16 +178,16 @@ TEST_F(Detection, AChangeDuringADetectionGivesExactlyOneFurtherCycle) {
   // Two changes inside the first detection's pause.
   options.Platform.Sleep = [first, detectPause](uint32_t ms) {
     if (ms == detectPause && first->exchange(false)) {
-      AddPort(6);
-      AddPort(7);
+      plat::SerialMap::AddValue("\\Device\\Serial0", "COM1");
+      plat::SerialMap::AddValue("\\Device\\Serial1", "COM2");
     }
     plat::Sleep(ms);
   };
   linklayer link(options);
   linktest::IndicationWatch watch(link);
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
-  // A change after the second cycle: a third report, of its own kind.
-  ASSERT_TRUE(plat::SerialMap::Remove());
+  // One change after the second cycle: a third report, of its own kind.
+  ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(5)));
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 3));
   EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts, NoDevicePort}));
 }
