@@ -163,9 +163,14 @@ void Device::BeginReenumeration() {
     std::lock_guard lock(mutex_);
     reenumerating_ = true;
     returnAt_ = Clock::now() + std::chrono::milliseconds(plat::RealMs(config_.reenumeratePauseMs));
-    ++reenumerations_;
   }
   SyncListing();
+  {
+    // Counted once the ports are gone, so that a status showing this
+    // restart and its ports listed means they are back.
+    std::lock_guard lock(mutex_);
+    ++reenumerations_;
+  }
   Notify();
 }
 
