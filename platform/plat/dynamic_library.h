@@ -9,12 +9,14 @@ namespace plat {
 class DynamicLibrary {
  public:
   DynamicLibrary() = default;
-  ~DynamicLibrary();  // unloads
+  ~DynamicLibrary();  // closes
   DynamicLibrary(const DynamicLibrary&) = delete;
   DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
   // Loads the module at `path`; false with the platform's reason in Error().
-  // A module loaded before is unloaded first.
+  // A module opened before is closed first. Closing releases the handle
+  // only: the module stays loaded until the process ends, since its threads
+  // and process-wide objects may outlive the handle.
   bool Open(const std::string& path);
   bool IsOpen() const { return handle_ != nullptr; }
   // The exported function or object `name`; null when there is none.

@@ -8,8 +8,11 @@ DynamicLibrary::~DynamicLibrary() { Close(); }
 
 bool DynamicLibrary::Open(const std::string& path) {
   Close();
-  // Its own symbols stay its own: nothing it defines replaces ours.
-  handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Its own symbols stay its own: nothing it defines replaces ours. Its code
+  // and data stay mapped after Close: a module may run threads and keep
+  // objects that live until the process ends, which an unmapping would cut
+  // from under them.
+  handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (handle_ == nullptr) {
     const char* reason = ::dlerror();
     error_ = reason != nullptr ? reason : "dlopen failed";

@@ -13,6 +13,10 @@ bool DynamicLibrary::Open(const std::string& path) {
     error_ = "LoadLibrary failed with error " + std::to_string(::GetLastError());
     return false;
   }
+  // Pinned: the module's threads and objects may outlive this handle.
+  HMODULE pinned = nullptr;
+  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       static_cast<LPCSTR>(handle_), &pinned);
   error_.clear();
   return true;
 }
