@@ -92,7 +92,7 @@ bool linklayer::CloseEvents() {
   plat::Event* const events[] = {&StartEvent, &StopEvent, &WriteRequestEvent, &ResponseEvent};
   for (plat::Event* event : events) event->Set();  // an invalid slot refuses
   options_.Platform.Sleep(options_.Timings.CloseEventsPauseMs);
-  for (plat::Event* event : {&StopEvent, &StartEvent, &WriteRequestEvent, &ResponseEvent}) event->Close();
+  for (plat::Event* event : events) event->Close();
   return true;
 }
 
