@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -179,6 +180,40 @@ TEST_F(WindowTest, PostsOnTheUiThreadAreQueuedBehindTheRunningTask) {
   thread_.Flush();
   EXPECT_TRUE(seen.empty());
   EXPECT_EQ(Model(window_)->commands, std::vector<uint32_t>{5});
+}
+
+// Senders on several threads at once, while one window is destroyed and
+// then the whole UI thread ends: every send returns, and each window that
+// stayed up shows the last value its own sender gave it.
+TEST(UiThreadTest, ConcurrentSendersAllReturnThroughDestroyAndThreadEnd) {
+  constexpr int kSenders = 4;
+  constexpr int kSends = 2000;
+  for (int round = 0; round < 5; ++round) {
+    auto thread = std::make_unique<UiThread>();
+    std::vector<WindowHandle> windows;
+    for (int i = 0; i < kSenders; ++i) windows.push_back(thread->NewWindow());
+    std::vector<std::thread> senders;
+    std::atomic<int> halfway{0};
+    for (int i = 0; i < kSenders; ++i) {
+      senders.emplace_back([&, window = windows[i]] {
+        for (int n = 1; n <= kSends; ++n) {
+          ui::SendProgress(window, n);
+          if (n == kSends / 2) ++halfway;
+        }
+      });
+    }
+    while (halfway < kSenders) std::this_thread::yield();
+    DestroyWindow(windows[0]);
+    if (round % 2 == 0) {
+      for (auto& sender : senders) sender.join();
+      for (int i = 1; i < kSenders; ++i) EXPECT_EQ(Model(windows[i])->progress, kSends);
+      thread.reset();
+    } else {
+      thread.reset();  // the senders of the other windows are still sending
+      for (auto& sender : senders) sender.join();
+    }
+    for (WindowHandle window : windows) EXPECT_FALSE(ui::IsWindow(window));
+  }
 }
 
 TEST(UiThreadTest, WindowsEndWithTheirThread) {

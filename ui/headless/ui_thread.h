@@ -46,7 +46,7 @@ class UiThread {
   struct Impl;
 
  private:
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<Impl> impl_;
 };
 
 // Destroys `window` from any thread: its queued messages are dropped and

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -12,27 +13,55 @@
 namespace ui::headless {
 namespace {
 
+// The end of one send or flush, shared by the caller that waits and the
+// message: whoever finishes the message (the UI thread, or a destroy that
+// drops it) marks it, and the waiter may be gone the moment it is marked.
+struct Completion {
+  std::atomic<uint32_t> done{0};
+
+  void Mark() {
+    done.store(1);
+    done.notify_all();
+  }
+  void Wait() { done.wait(0); }
+};
+
 struct Message {
   WindowHandle window = NoWindow;           // the addressee; none for a task
   std::function<void(WindowModel&)> apply;  // a window message, applied under the lock
   std::function<void()> task;               // a task, run without the lock
-  bool* done = nullptr;                     // set once handled, for a caller that waits
+  std::shared_ptr<Completion> completion;   // for a caller that waits
 };
+
+void Finish(Message& message) {
+  if (message.completion) message.completion->Mark();
+}
 
 }  // namespace
 
+// Wake-ups go through an atomic counter rather than a condition variable:
+// the waker signals after it has let go of the lock, so the woken thread does
+// not run straight into a lock its waker still holds. A message is a
+// round trip per status line of a transfer, so this is on its hot path.
 struct UiThread::Impl {
-  std::condition_variable wake;  // the queue grew, or the thread is to stop
-  std::deque<Message> queue;
-  bool stopping = false;
+  std::deque<Message> queue;  // under the registry's lock
+  bool stopping = false;      // under the registry's lock
+  std::atomic<uint32_t> signals{0};
   std::thread::id id;  // set by the thread itself before it handles anything
   std::thread thread;
+
+  void Signal() {
+    signals.fetch_add(1);
+    signals.notify_one();
+  }
 };
 
 namespace {
 
 struct Window {
-  UiThread::Impl* owner;
+  // Shared: a sender signals the owner after it has left the lock, when the
+  // UiThread object may already be on its way out.
+  std::shared_ptr<UiThread::Impl> owner;
   WindowModel model;
 };
 
@@ -40,7 +69,7 @@ struct Window {
 // bookkeeping, and one lock keeps a send, its wait and a destroy consistent.
 struct Registry {
   std::mutex mutex;
-  std::condition_variable changed;  // a message was queued or handled, a window went
+  std::condition_variable queued;  // a queue grew, for WaitUntilQueued
   std::unordered_map<WindowHandle, Window> windows;
   WindowHandle last = NoWindow;  // handles are never reused
 };
@@ -51,32 +80,38 @@ Registry& State() {
   return *registry;
 }
 
+// Queues `message`; the caller signals the thread once it has left the lock.
 void Push(Registry& registry, UiThread::Impl& thread, Message message) {
   thread.queue.push_back(std::move(message));
-  thread.wake.notify_one();
-  registry.changed.notify_all();
+  registry.queued.notify_all();
 }
 
 void RunLoop(UiThread::Impl& self) {
   Registry& registry = State();
-  std::unique_lock lock(registry.mutex);
   self.id = std::this_thread::get_id();
   for (;;) {
-    self.wake.wait(lock, [&] { return self.stopping || !self.queue.empty(); });
-    if (self.queue.empty()) return;
-    Message message = std::move(self.queue.front());
-    self.queue.pop_front();
-    if (message.task) {
-      lock.unlock();
-      message.task();
-      lock.lock();
-    } else if (auto it = registry.windows.find(message.window); it != registry.windows.end()) {
-      message.apply(it->second.model);
+    // Read before the queue is looked at: a signal given after that look
+    // changes the count, so the wait below does not miss it.
+    const uint32_t seen = self.signals.load();
+    Message message;
+    {
+      std::unique_lock lock(registry.mutex);
+      if (self.queue.empty()) {
+        if (self.stopping) return;
+        lock.unlock();
+        self.signals.wait(seen);
+        continue;
+      }
+      message = std::move(self.queue.front());
+      self.queue.pop_front();
+      if (!message.task) {
+        if (auto it = registry.windows.find(message.window); it != registry.windows.end()) {
+          message.apply(it->second.model);
+        }
+      }
     }
-    if (message.done != nullptr) {
-      *message.done = true;
-      registry.changed.notify_all();
-    }
+    if (message.task) message.task();
+    Finish(message);
   }
 }
 
@@ -85,25 +120,28 @@ void RunLoop(UiThread::Impl& self) {
 // since waiting there for itself would never end.
 void Deliver(WindowHandle window, std::function<void(WindowModel&)> apply, bool send) {
   Registry& registry = State();
-  std::unique_lock lock(registry.mutex);
-  const auto it = registry.windows.find(window);
-  if (it == registry.windows.end()) return;
-  UiThread::Impl& owner = *it->second.owner;
-  if (send && owner.id == std::this_thread::get_id()) {
-    apply(it->second.model);
-    return;
+  std::shared_ptr<UiThread::Impl> owner;
+  std::shared_ptr<Completion> completion;
+  {
+    std::lock_guard lock(registry.mutex);
+    const auto it = registry.windows.find(window);
+    if (it == registry.windows.end()) return;
+    owner = it->second.owner;
+    if (send && owner->id == std::this_thread::get_id()) {
+      apply(it->second.model);
+      return;
+    }
+    if (send) completion = std::make_shared<Completion>();
+    Push(registry, *owner, {window, std::move(apply), {}, completion});
   }
-  bool done = false;
-  Push(registry, owner, {window, std::move(apply), {}, send ? &done : nullptr});
-  if (!send) return;
-  // DestroyWindow drops the message with the window, so `done` is never
-  // touched after this returns.
-  registry.changed.wait(lock, [&] { return done || !registry.windows.contains(window); });
+  owner->Signal();
+  // DestroyWindow finishes the message when it drops it with the window.
+  if (completion) completion->Wait();
 }
 
 }  // namespace
 
-UiThread::UiThread() : impl_(std::make_unique<Impl>()) {
+UiThread::UiThread() : impl_(std::make_shared<Impl>()) {
   Impl* self = impl_.get();
   impl_->thread = std::thread([self] { RunLoop(*self); });
 }
@@ -113,50 +151,70 @@ UiThread::~UiThread() {
   {
     std::lock_guard lock(registry.mutex);
     impl_->stopping = true;
-    impl_->wake.notify_one();
   }
+  impl_->Signal();
   impl_->thread.join();
-  std::lock_guard lock(registry.mutex);
-  std::erase_if(registry.windows, [&](const auto& entry) { return entry.second.owner == impl_.get(); });
-  registry.changed.notify_all();
+  // A send can still have come in between the thread's last look at its
+  // queue and the windows going: it is finished here, unhandled, as a send
+  // to a window destroyed meanwhile.
+  std::deque<Message> late;
+  {
+    std::lock_guard lock(registry.mutex);
+    std::erase_if(registry.windows, [&](const auto& entry) { return entry.second.owner == impl_; });
+    late.swap(impl_->queue);
+  }
+  for (Message& message : late) Finish(message);
 }
 
 WindowHandle UiThread::NewWindow() {
   Registry& registry = State();
   std::lock_guard lock(registry.mutex);
   const WindowHandle window = ++registry.last;
-  registry.windows.emplace(window, Window{impl_.get(), {}});
+  registry.windows.emplace(window, Window{impl_, {}});
   return window;
 }
 
 void UiThread::Post(std::function<void()> task) {
   Registry& registry = State();
-  std::lock_guard lock(registry.mutex);
-  Push(registry, *impl_, {NoWindow, {}, std::move(task), nullptr});
+  {
+    std::lock_guard lock(registry.mutex);
+    Push(registry, *impl_, {NoWindow, {}, std::move(task), nullptr});
+  }
+  impl_->Signal();
 }
 
 void UiThread::Flush() {
   Registry& registry = State();
-  std::unique_lock lock(registry.mutex);
-  bool done = false;
-  Push(registry, *impl_, {NoWindow, {}, [] {}, &done});
-  registry.changed.wait(lock, [&] { return done; });
+  auto completion = std::make_shared<Completion>();
+  {
+    std::lock_guard lock(registry.mutex);
+    Push(registry, *impl_, {NoWindow, {}, [] {}, completion});
+  }
+  impl_->Signal();
+  completion->Wait();
 }
 
 void UiThread::WaitUntilQueued(std::size_t count) {
   Registry& registry = State();
   std::unique_lock lock(registry.mutex);
-  registry.changed.wait(lock, [&] { return impl_->queue.size() >= count; });
+  registry.queued.wait(lock, [&] { return impl_->queue.size() >= count; });
 }
 
 void DestroyWindow(WindowHandle window) {
   Registry& registry = State();
-  std::lock_guard lock(registry.mutex);
-  const auto it = registry.windows.find(window);
-  if (it == registry.windows.end()) return;
-  std::erase_if(it->second.owner->queue, [&](const Message& message) { return message.window == window; });
-  registry.windows.erase(it);
-  registry.changed.notify_all();
+  std::vector<Message> dropped;
+  {
+    std::lock_guard lock(registry.mutex);
+    const auto it = registry.windows.find(window);
+    if (it == registry.windows.end()) return;
+    auto& queue = it->second.owner->queue;
+    const auto kept = std::stable_partition(queue.begin(), queue.end(),
+                                            [&](const Message& message) { return message.window != window; });
+    std::move(kept, queue.end(), std::back_inserter(dropped));
+    queue.erase(kept, queue.end());
+    registry.windows.erase(it);
+  }
+  for (Message& message : dropped) Finish(message);
 }
 
 std::optional<WindowModel> Model(WindowHandle window) {
