@@ -100,9 +100,8 @@ int RxUnescapeByte(int byte) {
 }
 
 int PollRxFrame() {
-  if (RecvWait(1, kPollWaitMs) < 0) return -1;
-  uint8_t byte = 0;
-  if (RecvPop(&byte, 1) != 1) return 0;
+  const int byte = RecvTakeByte(kPollWaitMs);
+  if (byte < 0) return -1;
   return RxUnescapeByte(byte);
 }
 

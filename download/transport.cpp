@@ -285,19 +285,25 @@ int RecvWait(int count, int ms) {
   return result;
 }
 
+int RecvTakeByte(int ms) {
+  int read = RecvRing.ReadIndex.load(std::memory_order_relaxed);
+  // Acquire: the byte at `read` was stored before the receive thread moved
+  // WriteIndex past it.
+  if (read == RecvRing.WriteIndex.load(std::memory_order_acquire)) {
+    if (const int waited = RecvWait(1, ms); waited < 0) return waited;
+  }
+  const uint8_t byte = RecvRing.Bytes[read];
+  RecvRing.ReadIndex.store((read + 1) % kRingSize, std::memory_order_release);
+  return byte;
+}
+
 int RecvPop(uint8_t* buffer, int count) {
   const int read = RecvRing.ReadIndex.load(std::memory_order_relaxed);
   const int n = std::min(Unread(), std::max(count, 0));
   if (n <= 0) return 0;
-  // The framing takes one byte per call, a whole reply's worth per block:
-  // that case stays a plain load.
-  if (n == 1) {
-    buffer[0] = RecvRing.Bytes[read];
-  } else {
-    const int first = std::min(n, kRingSize - read);
-    std::memcpy(buffer, &RecvRing.Bytes[read], first);
-    std::memcpy(buffer + first, &RecvRing.Bytes[0], n - first);
-  }
+  const int first = std::min(n, kRingSize - read);
+  std::memcpy(buffer, &RecvRing.Bytes[read], first);
+  std::memcpy(buffer + first, &RecvRing.Bytes[0], n - first);
   // Release: the receive thread may reuse the slots only after they were read.
   RecvRing.ReadIndex.store((read + n) % kRingSize, std::memory_order_release);
   return n;

@@ -38,6 +38,10 @@ int SendBytes(const uint8_t* data, int count);
 int RecvWait(int count, int ms);
 // Takes up to `count` unread bytes, oldest first; returns how many.
 int RecvPop(uint8_t* buffer, int count);
+// RecvWait for one byte and RecvPop of it in one call, for the framing's
+// byte-by-byte reading: the byte (0 to 255), or RecvWait's negative result
+// when none came.
+int RecvTakeByte(int ms);
 // Aborts pending reads and discards what the driver holds; the ring keeps
 // what it already has.
 void PurgeRx();
