@@ -20,6 +20,21 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
   return table;
 }
 
+// The table advanced by 1 to 3 more zero bytes, so that four bytes are
+// folded in per step: a block's request and its 1031-byte reply are each
+// summed once per block.
+constexpr std::array<std::array<uint16_t, 256>, 4> MakeSlicedTables(const std::array<uint16_t, 256>& first) {
+  std::array<std::array<uint16_t, 256>, 4> tables{};
+  tables[0] = first;
+  for (unsigned k = 1; k < tables.size(); ++k) {
+    for (unsigned i = 0; i < 256; ++i) {
+      const uint16_t previous = tables[k - 1][i];
+      tables[k][i] = static_cast<uint16_t>((previous >> 8) ^ first[previous & 0xFF]);
+    }
+  }
+  return tables;
+}
+
 }  // namespace
 
 TxPacketBuffer TxPacket;
@@ -28,10 +43,20 @@ RxFrameBuffer RxFrame;
 
 constinit const std::array<uint16_t, 256> CrcTable = MakeCrcTable();
 
+namespace {
+constinit const std::array<std::array<uint16_t, 256>, 4> SlicedCrcTables = MakeSlicedTables(MakeCrcTable());
+}  // namespace
+
 int CalcCrc16(const uint8_t* data, int count) {
-  uint16_t crc = 0xFFFF;
-  for (int i = 0; i < count; ++i) crc = CrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFF;
+  const auto& t = SlicedCrcTables;
+  uint32_t crc = 0xFFFF;
+  int i = 0;
+  for (; i + 4 <= count; i += 4) {
+    crc ^= data[i] | uint32_t{data[i + 1]} << 8;
+    crc = t[3][crc & 0xFF] ^ t[2][crc >> 8] ^ t[1][data[i + 2]] ^ t[0][data[i + 3]];
+  }
+  for (; i < count; ++i) crc = CrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return static_cast<int>(crc ^ 0xFFFF);
 }
 
 void AppendCrc() {

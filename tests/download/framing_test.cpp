@@ -67,6 +67,31 @@ TEST_F(DownloadFraming, CalcCrc16IsCrc16X25OverAByteCount) {
   }
 }
 
+// The sum takes four bytes per step and the rest one by one: every length
+// and start against the polynomial applied bit by bit.
+TEST_F(DownloadFraming, CalcCrc16AgreesWithTheBitwiseSumForEveryLengthAndStart) {
+  const auto bitwise = [](const uint8_t* data, int count) {
+    unsigned crc = 0xFFFF;
+    for (int i = 0; i < count; ++i) {
+      crc ^= data[i];
+      for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
+    }
+    return static_cast<int>(crc ^ 0xFFFF);
+  };
+  std::vector<uint8_t> bytes(1040);
+  uint32_t seed = 12345;
+  for (uint8_t& byte : bytes) {
+    seed = seed * 1103515245 + 12345;
+    byte = static_cast<uint8_t>(seed >> 16);
+  }
+  for (int start = 0; start < 4; ++start) {
+    for (int count = 0; count + start <= static_cast<int>(bytes.size()); ++count) {
+      ASSERT_EQ(CalcCrc16(bytes.data() + start, count), bitwise(bytes.data() + start, count))
+          << "start " << start << ", " << count << " bytes";
+    }
+  }
+}
+
 TEST_F(DownloadFraming, AppendCrcAddsTheCrcLowByteFirst) {
   SetPacket(Hex("06"));
   AppendCrc();

@@ -135,6 +135,27 @@ TEST_F(DownloadTransport, RingWrapsAroundInOrder) {
   std::string out;
   for (std::string chunk; !(chunk = Pop(999)).empty();) out += chunk;
   EXPECT_EQ(out, across);
+
+  // Byte by byte, as the framing reads, across the end once more.
+  const std::string bytewise = Pattern(40000, 3);
+  Push(bytewise);
+  out.clear();
+  for (size_t i = 0; i < bytewise.size(); ++i) out += static_cast<char>(RecvTakeByte(1000));
+  EXPECT_EQ(out, bytewise);
+  EXPECT_EQ(Pop(10), "");
+}
+
+TEST_F(DownloadTransport, RecvTakeByteWaitsForAByteAndOtherwiseTimesOut) {
+  testkit::TestPort peer(kCom);
+  ASSERT_EQ(OpenDownloadPort(kCom, 115200, "pn"), 0);
+  const uint32_t start = plat::GetTickCount();
+  EXPECT_EQ(RecvTakeByte(1000), kRecvTimeout);
+  EXPECT_GE(plat::GetTickCount() - start, 1000u);
+
+  ASSERT_TRUE(peer.PeerWrite(std::string("\xFF\x00", 2)));
+  EXPECT_EQ(RecvTakeByte(kLongWaitMs), 0xFF) << "a byte is never mistaken for a failure";
+  EXPECT_EQ(RecvTakeByte(kLongWaitMs), 0x00);
+  EXPECT_EQ(CloseDownloadPort(), 1);
 }
 
 TEST_F(DownloadTransport, FullRingDropsTheExcessAndCountsIt) {
