@@ -13,17 +13,42 @@
 namespace ui::headless {
 namespace {
 
+// A sent message is answered within a few microseconds once the UI thread
+// runs, and the next one usually follows as fast (a progress value after its
+// status line): a waiter first gives its processor away this many times
+// before it sleeps, which spares both sides a sleep and a wake-up by the
+// scheduler, the bulk of a message's cost.
+constexpr int kYieldsBeforeSleep = 16;
+
+// Waits until `ready()`; `ready` is read without the lock first.
+template <typename Ready>
+void YieldThenWait(std::mutex& mutex, std::condition_variable& changed, Ready ready) {
+  for (int i = 0; i < kYieldsBeforeSleep; ++i) {
+    if (ready()) return;
+    std::this_thread::yield();
+  }
+  std::unique_lock lock(mutex);
+  changed.wait(lock, ready);
+}
+
 // The end of one send or flush, shared by the caller that waits and the
 // message: whoever finishes the message (the UI thread, or a destroy that
 // drops it) marks it, and the waiter may be gone the moment it is marked.
 struct Completion {
-  std::atomic<uint32_t> done{0};
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::atomic<bool> done{false};
 
   void Mark() {
-    done.store(1);
-    done.notify_all();
+    {
+      std::lock_guard lock(mutex);
+      done = true;
+    }
+    changed.notify_all();
   }
-  void Wait() { done.wait(0); }
+  void Wait() {
+    YieldThenWait(mutex, changed, [&] { return done.load(); });
+  }
 };
 
 struct Message {
@@ -39,20 +64,31 @@ void Finish(Message& message) {
 
 }  // namespace
 
-// Wake-ups go through an atomic counter rather than a condition variable:
-// the waker signals after it has let go of the lock, so the woken thread does
-// not run straight into a lock its waker still holds. A message is a
-// round trip per status line of a transfer, so this is on its hot path.
+// Wake-ups go through a counter with a lock of its own rather than through
+// the registry's lock: the waker signals after it has let go of the
+// registry, so the woken thread does not run straight into a lock its waker
+// still holds. A message is a round trip per status line of a transfer, so
+// this is on its hot path.
 struct UiThread::Impl {
   std::deque<Message> queue;  // under the registry's lock
   bool stopping = false;      // under the registry's lock
-  std::atomic<uint32_t> signals{0};
-  std::thread::id id;  // set by the thread itself before it handles anything
+  std::thread::id id;         // under the registry's lock; set by the thread itself first
   std::thread thread;
 
+  std::mutex signalMutex;
+  std::condition_variable signalled;
+  std::atomic<uint32_t> signals{0};  // changed under signalMutex
+
   void Signal() {
-    signals.fetch_add(1);
-    signals.notify_one();
+    {
+      std::lock_guard lock(signalMutex);
+      ++signals;
+    }
+    signalled.notify_one();
+  }
+  uint32_t Signals() const { return signals.load(); }
+  void WaitForSignalAfter(uint32_t seen) {
+    YieldThenWait(signalMutex, signalled, [&] { return signals.load() != seen; });
   }
 };
 
@@ -88,18 +124,21 @@ void Push(Registry& registry, UiThread::Impl& thread, Message message) {
 
 void RunLoop(UiThread::Impl& self) {
   Registry& registry = State();
-  self.id = std::this_thread::get_id();
+  {
+    std::lock_guard lock(registry.mutex);  // senders compare it under the lock
+    self.id = std::this_thread::get_id();
+  }
   for (;;) {
     // Read before the queue is looked at: a signal given after that look
     // changes the count, so the wait below does not miss it.
-    const uint32_t seen = self.signals.load();
+    const uint32_t seen = self.Signals();
     Message message;
     {
       std::unique_lock lock(registry.mutex);
       if (self.queue.empty()) {
         if (self.stopping) return;
         lock.unlock();
-        self.signals.wait(seen);
+        self.WaitForSignalAfter(seen);
         continue;
       }
       message = std::move(self.queue.front());
