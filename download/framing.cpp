@@ -35,6 +35,8 @@ constexpr std::array<std::array<uint16_t, 256>, 4> MakeSlicedTables(const std::a
   return tables;
 }
 
+constinit const std::array<std::array<uint16_t, 256>, 4> SlicedCrcTables = MakeSlicedTables(MakeCrcTable());
+
 }  // namespace
 
 TxPacketBuffer TxPacket;
@@ -42,10 +44,6 @@ TxFrameBuffer TxFrame;
 RxFrameBuffer RxFrame;
 
 constinit const std::array<uint16_t, 256> CrcTable = MakeCrcTable();
-
-namespace {
-constinit const std::array<std::array<uint16_t, 256>, 4> SlicedCrcTables = MakeSlicedTables(MakeCrcTable());
-}  // namespace
 
 int CalcCrc16(const uint8_t* data, int count) {
   const auto& t = SlicedCrcTables;
@@ -55,7 +53,7 @@ int CalcCrc16(const uint8_t* data, int count) {
     crc ^= data[i] | uint32_t{data[i + 1]} << 8;
     crc = t[3][crc & 0xFF] ^ t[2][crc >> 8] ^ t[1][data[i + 2]] ^ t[0][data[i + 3]];
   }
-  for (; i < count; ++i) crc = CrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  for (; i < count; ++i) crc = t[0][(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
   return static_cast<int>(crc ^ 0xFFFF);
 }
 
