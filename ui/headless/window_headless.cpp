@@ -2,10 +2,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "ui/headless/ui_thread.h"
 #include "ui/window.h"
