@@ -57,12 +57,12 @@ void SetDllLink(linklayer* link) { g_link.store(link, std::memory_order_release)
 
 extern "C" {
 
-int Dll_SetNotify(plat::Event* event) {
+int Dll_SetNotify(void* event) {
   Link().SetNotifyEvent(event);
   return 1;
 }
 
-bool DLL_STDCALL Dll_Connect(int, int, plat::Event*) {
+bool DLL_STDCALL Dll_Connect(int, int, void*) {
   linklayer& link = Link();
   const std::unique_lock roles = link.LockRoles();
   if (link.CurrentLinkState() == linklayer::PortOpen) {

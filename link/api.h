@@ -8,8 +8,6 @@
 // the ordinals of nuvo_link.def; elsewhere there is one calling convention.
 #pragma once
 
-#include "plat/event.h"
-
 #if defined(_WIN32)
 #define DLL_STDCALL __stdcall
 #else
@@ -20,13 +18,16 @@ class linklayer;
 
 extern "C" {
 
-// Registers the event set whenever indications were queued; null keeps the
-// one registered before. Always 1.
-int Dll_SetNotify(plat::Event* event);
+// Registers the event set whenever indications were queued: an event handle
+// (on Windows an event HANDLE, elsewhere what plat::Event::NotifyHandle
+// gives, from any program's copy of the platform layer). Null keeps the one
+// registered before. Always 1.
+int Dll_SetNotify(void* event);
 
 // Opens the AT port on the modem port of the last scan; true when it is
-// open (also when it was already). The arguments are not used.
-bool DLL_STDCALL Dll_Connect(int, int, plat::Event*);
+// open (also when it was already). The arguments, the last an event handle,
+// are not used.
+bool DLL_STDCALL Dll_Connect(int, int, void* event);
 // Closes the AT port; always true.
 bool DLL_STDCALL Dll_Disconnect(int);
 // Takes the oldest indication: its id, at most 1024 bytes of its payload

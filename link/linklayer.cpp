@@ -101,14 +101,14 @@ void linklayer::SignalStop() { StopEvent.Set(); }
 void linklayer::SignalWriteRequest() { WriteRequestEvent.Set(); }
 void linklayer::SignalResponse() { ResponseEvent.Set(); }
 
-void linklayer::SetNotifyEvent(plat::Event* event) {
-  if (event != nullptr) NotifyEvent.store(event, std::memory_order_release);
+void linklayer::SetNotifyEvent(void* handle) {
+  if (handle != nullptr) NotifyEvent.store(handle, std::memory_order_release);
 }
 
-plat::Event* linklayer::GetNotifyEvent() const { return NotifyEvent.load(std::memory_order_acquire); }
+void* linklayer::GetNotifyEvent() const { return NotifyEvent.load(std::memory_order_acquire); }
 
 void linklayer::Notify() {
-  if (plat::Event* event = GetNotifyEvent()) event->Set();
+  if (void* handle = GetNotifyEvent()) plat::SetNotifyHandle(handle);
 }
 
 plat::PortHandle linklayer::CurrentPort() const {

@@ -123,9 +123,11 @@ class linklayer {
   void SignalWriteRequest();
   void SignalResponse();
 
-  // A null event keeps the one registered before.
-  void SetNotifyEvent(plat::Event* event);
-  plat::Event* GetNotifyEvent() const;
+  // The notification event is a handle of the API caller's (an event's
+  // plat::Event::NotifyHandle, on Windows an event HANDLE); null keeps the
+  // one registered before.
+  void SetNotifyEvent(void* handle);
+  void* GetNotifyEvent() const;
   // Sets the registered notification event, if any.
   void Notify();
 
@@ -188,7 +190,7 @@ class linklayer {
   plat::Event ResponseEvent;      // a final result came, or the port closed
 
  private:
-  std::atomic<plat::Event*> NotifyEvent{nullptr};  // the API caller's; not ours to close
+  std::atomic<void*> NotifyEvent{nullptr};  // the API caller's handle; not ours to close
 
   // Only the write thread reads and writes these two; they never go back to 0.
   uint8_t PortLostNoticeSent = 0;

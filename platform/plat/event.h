@@ -44,10 +44,21 @@ class Event {
   // entry makes the wait fail at once.
   static WaitAnyResult WaitAny(std::span<const Event* const> events, uint32_t ms);
 
+  // A handle for code that knows nothing of this class, such as a module
+  // loaded at run time with a platform layer of its own: SetNotifyHandle sets
+  // the event through it. On Windows it is the event's HANDLE. Null for no
+  // event; valid until the event is closed or destroyed.
+  void* NotifyHandle() const;
+
   struct Impl;
 
  private:
   std::shared_ptr<Impl> impl_;
 };
+
+// Sets the event behind a handle from Event::NotifyHandle, whichever copy of
+// the platform layer made it; false for a null handle or when the event
+// cannot be set.
+bool SetNotifyHandle(void* handle);
 
 }  // namespace plat

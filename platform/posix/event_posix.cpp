@@ -1,6 +1,8 @@
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "event_internal.h"
@@ -26,7 +28,28 @@ Hub& TheHub() {
 
 }  // namespace
 
+extern "C" {
+// What a notify handle points to. Plain C layout, read by whichever copy of
+// this layer is handed the handle (a module loaded at run time has its own
+// copy, with its own hub); the function belongs to the copy that made the
+// event and sets it under that copy's lock.
+struct NotifyRecord {
+  uint32_t magic;
+  int (*set)(NotifyRecord* record);
+};
+}
+
+namespace {
+
+// "NTF" and the record's layout version.
+constexpr uint32_t kNotifyMagic = 0x4E544601u;
+
+int SetFromRecord(NotifyRecord* record);
+
+}  // namespace
+
 struct Event::Impl {
+  NotifyRecord record{kNotifyMagic, &SetFromRecord};  // first: the handle is its address
   bool manualReset = false;
   bool set = false;
   bool closed = false;
@@ -40,8 +63,24 @@ struct Event::Impl {
     return true;
   }
 };
+// The record is at the start of the object, where the handle points.
+static_assert(std::is_standard_layout_v<Event::Impl>);
 
 namespace {
+
+// Sets `impl` unless it has been closed; false then.
+bool SetImpl(Event::Impl& impl) {
+  Hub& hub = TheHub();
+  {
+    std::lock_guard lock(hub.mutex);
+    if (impl.closed) return false;
+    impl.set = true;
+  }
+  hub.changed.notify_all();
+  return true;
+}
+
+int SetFromRecord(NotifyRecord* record) { return SetImpl(*reinterpret_cast<Event::Impl*>(record)) ? 1 : 0; }
 
 using Clock = std::chrono::steady_clock;
 
@@ -131,6 +170,17 @@ WaitResult Event::Wait(uint32_t ms) const {
   return signaled ? WaitResult::Signaled : WaitResult::Failed;
 }
 
+void* Event::NotifyHandle() const {
+  std::lock_guard lock(TheHub().mutex);
+  return impl_ ? &impl_->record : nullptr;
+}
+
+bool SetNotifyHandle(void* handle) {
+  if (handle == nullptr) return false;
+  auto* record = static_cast<NotifyRecord*>(handle);
+  return record->magic == kNotifyMagic && record->set != nullptr && record->set(record) != 0;
+}
+
 WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) {
   std::unique_lock lock(TheHub().mutex);
   std::vector<std::shared_ptr<Impl>> impls;
@@ -166,14 +216,7 @@ EventRef RetainEvent(const Event& event) {
 }
 
 void SetRetained(const EventRef& event) {
-  if (!event) return;
-  Hub& hub = TheHub();
-  {
-    std::lock_guard lock(hub.mutex);
-    if (event->closed) return;
-    event->set = true;
-  }
-  hub.changed.notify_all();
+  if (event) SetImpl(*event);
 }
 
 }  // namespace posix

@@ -58,6 +58,12 @@ WaitResult Event::Wait(uint32_t ms) const {
   return r.result;
 }
 
+// The waits include the close marker, so setting the raw handle from outside
+// wakes them exactly as Set does.
+void* Event::NotifyHandle() const { return IsValid() ? impl_->event : nullptr; }
+
+bool SetNotifyHandle(void* handle) { return handle != nullptr && SetEvent(handle) != 0; }
+
 WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) {
   // The close markers come first: a closed event fails the wait even when
   // another one is set. Each event appears once (the platform refuses a

@@ -20,12 +20,13 @@ using linktest::Indication;
 inline Indication One(int id, uint8_t value) { return {id, std::string(1, static_cast<char>(value))}; }
 
 // Waits for indications through `ReadDate` (the signature of Dll_ReadDate)
-// on the event it registered.
+// on its own event, created set as the program's driver event is, whose
+// handle it registers with Dll_SetNotify.
 template <typename ReadDate>
 class ApiUser {
  public:
   explicit ApiUser(ReadDate readDate) : readDate_(readDate) { notify_.Create(true, true); }
-  plat::Event* Event() { return &notify_; }
+  void* Handle() const { return notify_.NotifyHandle(); }
 
   // The indications taken since the last call, through the first one with
   // `id`; empty when none came within `realMs`.
@@ -38,9 +39,13 @@ class ApiUser {
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(i) + 1);
         return taken;
       }
-      if (std::chrono::steady_clock::now() >= deadline) return {};
-      // Not every wait needs the event: look again now and then.
-      notify_.Wait(20 * static_cast<uint32_t>(plat::TimeScale()));
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) return {};
+      // Only the event wakes this user, as it wakes the program's driver
+      // thread: an indication queued without setting it is never seen.
+      // Reset before the drain, so one set during the drain is kept.
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+      notify_.Wait(static_cast<uint32_t>(left) * static_cast<uint32_t>(plat::TimeScale()));
       notify_.Reset();
       Drain();
     }

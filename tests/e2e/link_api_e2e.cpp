@@ -91,7 +91,7 @@ class LinkApi : public testing::Test {
   void FoundAndConnected(Profile profile) {
     ASSERT_NO_FATAL_FAILURE(StartDevice(profile));
     StartLink();
-    Dll_SetNotify(user_.Event());
+    Dll_SetNotify(user_.Handle());
     ASSERT_EQ(user_.Until(IdModemDetect).size(), 1u);
     ASSERT_EQ(Search(), std::vector<Indication>{ScanResult(3, 2)});
     ASSERT_TRUE(Dll_Connect(0, 0, nullptr));
@@ -121,7 +121,7 @@ TEST_P(Profiles, SearchConnectAndRequests) {
   StartDevice(c.profile);
   StartLink();
   // The detection at start is waiting when the user registers.
-  EXPECT_EQ(Dll_SetNotify(user_.Event()), 1);
+  EXPECT_EQ(Dll_SetNotify(user_.Handle()), 1);
   EXPECT_EQ(user_.Until(IdModemDetect), std::vector<Indication>{One(IdModemDetect, 1)});
 
   EXPECT_EQ(Search(), std::vector<Indication>{ScanResult(c.found, c.type)});
@@ -136,11 +136,11 @@ TEST_P(Profiles, SearchConnectAndRequests) {
     kept.Port->Close();
   }
   if (c.modemAt < 0) {
-    EXPECT_FALSE(Dll_Connect(0, 0, user_.Event()));
+    EXPECT_FALSE(Dll_Connect(0, 0, user_.Handle()));
     return;
   }
 
-  ASSERT_TRUE(Dll_Connect(0, 0, user_.Event()));
+  ASSERT_TRUE(Dll_Connect(0, 0, user_.Handle()));
   ASSERT_TRUE(link_->CurrentPort());
   EXPECT_EQ(link_->CurrentPort()->Number(), device_->AtComs().at(static_cast<size_t>(c.modemAt)));
 

@@ -34,8 +34,8 @@ const char* const kNames[] = {
     "Dll_VersionReq",
 };
 
-using SetNotifyFn = int (*)(plat::Event*);
-using ConnectFn = bool (*)(int, int, plat::Event*);
+using SetNotifyFn = int (*)(void*);
+using ConnectFn = bool (*)(int, int, void*);
 using ReadDateFn = bool (*)(int*, char*, int*);
 using NoArgumentFn = bool (*)();
 using GetterFn = int (*)();
@@ -84,18 +84,17 @@ TEST_F(LinkModule, DrivesTheDeviceThroughTheExportedFunctions) {
   for (const char* name : kNames) EXPECT_NE(module_.Symbol(name), nullptr) << name;
   EXPECT_EQ(module_.Symbol("SetDllLink"), nullptr);  // nothing else of ours
 
-  // The module's platform layer is a copy of its own, whose events wait on
-  // their own lock: an event of ours is not one it may set, so this user
-  // registers none and looks for indications now and then.
+  // The module's platform layer is a copy of its own; the handle of an event
+  // of ours is still one it can set, and it is what wakes this user.
   e2e::ApiUser<ReadDateFn> user(Fn<ReadDateFn>(module_, "Dll_ReadDate"));
-  ASSERT_EQ(Fn<SetNotifyFn>(module_, "Dll_SetNotify")(nullptr), 1);
+  ASSERT_EQ(Fn<SetNotifyFn>(module_, "Dll_SetNotify")(user.Handle()), 1);
   EXPECT_EQ(user.Until(kModemDetect), std::vector<Indication>{e2e::One(kModemDetect, 1)});
 
   ASSERT_TRUE(Fn<NoArgumentFn>(module_, "Dll_SearchPort")());
   EXPECT_EQ(user.Until(kPortScanResult), (std::vector<Indication>{{kPortScanResult, "\x03\x02"}}));
   EXPECT_EQ(Fn<GetterFn>(module_, "Dll_GetDiagportReq")(), 7);
 
-  ASSERT_TRUE(Fn<ConnectFn>(module_, "Dll_Connect")(0, 0, nullptr));
+  ASSERT_TRUE(Fn<ConnectFn>(module_, "Dll_Connect")(0, 0, user.Handle()));
   ASSERT_TRUE(Fn<NoArgumentFn>(module_, "Dll_VersionReq")());
   const std::vector<Indication> version = user.Until(kOk);
   ASSERT_EQ(version.size(), 2u);

@@ -199,9 +199,12 @@ TEST_F(Api, GettersGiveTheLastScansValues) {
 TEST_F(Api, SetNotifyWithNullKeepsTheEvent) {
   plat::Event first;
   ASSERT_TRUE(first.Create(true, false));
-  EXPECT_EQ(Dll_SetNotify(&first), 1);
+  EXPECT_EQ(Dll_SetNotify(first.NotifyHandle()), 1);
   EXPECT_EQ(Dll_SetNotify(nullptr), 1);
-  EXPECT_EQ(link_.GetNotifyEvent(), &first);
+  EXPECT_EQ(link_.GetNotifyEvent(), first.NotifyHandle());
+  // The link sets the event through the handle.
+  link_.Notify();
+  EXPECT_EQ(first.Wait(0), plat::WaitResult::Signaled);
 }
 
 TEST_F(Api, ConnectAndDisconnect) {

@@ -48,7 +48,7 @@ class Dispatch : public testing::TestWithParam<DispatchCase> {
  protected:
   void SetUp() override {
     notify_.Create(true, false);
-    link_.SetNotifyEvent(&notify_);
+    link_.SetNotifyEvent(notify_.NotifyHandle());
   }
   linklayer link_{linktest::TestOptions()};
   plat::Event notify_;

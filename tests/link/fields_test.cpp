@@ -155,7 +155,7 @@ class CatalogueRows : public testing::Test {
   }
   void SetUp() override {
     notify_.Create(true, false);
-    link_.SetNotifyEvent(&notify_);
+    link_.SetNotifyEvent(notify_.NotifyHandle());
     ClearSmsPending();
   }
   void Read(const std::string& data) {

@@ -36,7 +36,7 @@ LinkOptions TestOptions(bool threads) {
 
 IndicationWatch::IndicationWatch(linklayer& link) : link_(link) {
   notify_.Create(true, false);
-  link_.SetNotifyEvent(&notify_);
+  link_.SetNotifyEvent(notify_.NotifyHandle());
 }
 
 bool IndicationWatch::WaitFor(int32_t id, size_t count, uint32_t realMs) {

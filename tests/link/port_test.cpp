@@ -245,9 +245,9 @@ TEST(NotifyEvent, NullKeepsTheRegisteredEvent) {
   linklayer link(linktest::TestOptions());
   plat::Event event;
   event.Create(true, false);
-  link.SetNotifyEvent(&event);
+  link.SetNotifyEvent(event.NotifyHandle());
   link.SetNotifyEvent(nullptr);
-  EXPECT_EQ(link.GetNotifyEvent(), &event);
+  EXPECT_EQ(link.GetNotifyEvent(), event.NotifyHandle());
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ class Drain : public testing::Test {
  protected:
   void SetUp() override {
     notify_.Create(true, false);
-    link_.SetNotifyEvent(&notify_);
+    link_.SetNotifyEvent(notify_.NotifyHandle());
   }
   bool Notified() {
     const bool set = notify_.Wait(0) == plat::WaitResult::Signaled;

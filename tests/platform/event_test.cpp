@@ -136,6 +136,49 @@ TEST(Event, SetFromAnotherThreadEndsAWait) {
   }
 }
 
+// The handle is what code without this class (another module, with a
+// platform layer of its own) is given to set the event.
+TEST(Event, NotifyHandleSetsTheEventAsSetDoes) {
+  for (const bool manualReset : {false, true}) {
+    SCOPED_TRACE(manualReset);
+    Event event = Make(manualReset, false);
+    void* const handle = event.NotifyHandle();
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(event.NotifyHandle(), handle);
+    EXPECT_TRUE(plat::SetNotifyHandle(handle));
+    EXPECT_EQ(event.Wait(0), WaitResult::Signaled);
+    EXPECT_EQ(event.Wait(0), manualReset ? WaitResult::Signaled : WaitResult::Timeout);
+    ASSERT_TRUE(event.Reset());
+
+    // A wait in progress ends, and a moved event keeps its handle.
+    Event moved = std::move(event);
+    EXPECT_EQ(moved.NotifyHandle(), handle);
+    EXPECT_EQ(event.NotifyHandle(), nullptr);
+    std::atomic<bool> started{false};
+    std::thread waiter([&] {
+      started = true;
+      EXPECT_EQ(moved.Wait(plat::INFINITE), WaitResult::Signaled);
+    });
+    ASSERT_TRUE(Eventually([&] { return started.load(); }));
+    EXPECT_TRUE(plat::SetNotifyHandle(handle));
+    waiter.join();
+  }
+}
+
+TEST(Event, NoEventHasNoNotifyHandle) {
+  Event none;
+  Event closed = Make(true, false);
+  closed.Close();
+  EXPECT_EQ(none.NotifyHandle(), nullptr);
+  EXPECT_EQ(closed.NotifyHandle(), nullptr);
+  EXPECT_FALSE(plat::SetNotifyHandle(nullptr));
+#if !defined(_WIN32)
+  // Not a handle of any event: refused, not followed.
+  uint32_t notAnEvent[4] = {};
+  EXPECT_FALSE(plat::SetNotifyHandle(notAnEvent));
+#endif
+}
+
 // Counts the waits on `event` that end Signaled, from `waiters` threads.
 class Waiters {
  public:
