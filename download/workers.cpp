@@ -59,18 +59,50 @@ WorkerThreadList& Workers() {
   return *list;
 }
 
+// The job as it was at the start: the window may fill its block again once
+// this transfer is in its final wait.
+DownloadJob CopyJob(const DownloadJob* job) {
+  DownloadJob copy = *job;
+  copy.ImagePath[sizeof copy.ImagePath - 1] = '\0';
+  return copy;
+}
+
+// The engine's state exists once: a start is refused while the worker of
+// another transfer still uses it, that is until that worker is in its final
+// wait or has ended. The starter takes the engine for the thread it starts;
+// the worker gives it back (on that thread) before its final wait, and the
+// thread's end gives it back in any case.
+std::atomic<bool> EngineTaken{false};
+thread_local bool HoldsEngine = false;
+
+void ReleaseEngine() {
+  if (!HoldsEngine) return;  // a worker called directly holds nothing
+  HoldsEngine = false;
+  EngineTaken.store(false);
+}
+
 int StartWorkerThread(const DownloadJob* job, uint32_t (*threadProc)(const DownloadJob*)) {
+  bool idle = false;
+  if (!EngineTaken.compare_exchange_strong(idle, true)) return 1;  // nothing of the running transfer touched
   CurrentJob = job;
+  // The worker's job is fixed at the start: the window may fill its block
+  // again before the thread runs.
+  auto copy = std::make_shared<const DownloadJob>(CopyJob(job));
   auto ended = std::make_shared<std::atomic<bool>>(false);
   WorkerThread worker{plat::Thread(), ended};
   const bool started = worker.thread.Start(
-      [job, threadProc, ended] {
-        const uint32_t code = threadProc(job);
+      [copy, threadProc, ended] {
+        HoldsEngine = true;
+        const uint32_t code = threadProc(copy.get());
+        ReleaseEngine();
         ended->store(true);
         return code;
       },
       plat::ThreadPriority::Normal);
-  if (!started) return 1;
+  if (!started) {
+    EngineTaken.store(false);
+    return 1;
+  }
   WorkerThreadList& workers = Workers();
   std::lock_guard lock(workers.mutex);
   std::erase_if(workers.threads, [](WorkerThread& old) {
@@ -80,14 +112,6 @@ int StartWorkerThread(const DownloadJob* job, uint32_t (*threadProc)(const Downl
   });
   workers.threads.push_back(std::move(worker));
   return 0;
-}
-
-// The job as it was when the worker started: the window may fill its block
-// again once this transfer is in its final wait.
-DownloadJob CopyJob(const DownloadJob* job) {
-  DownloadJob copy = *job;
-  copy.ImagePath[sizeof copy.ImagePath - 1] = '\0';
-  return copy;
 }
 
 const char* BuildFilePath(const char* folder, const char* name) {
@@ -172,12 +196,16 @@ int DownloadWorker(const DownloadJob* startJob) {
     ShowStatusF("%s", "download error!");
     FreeImages();
     CloseDownloadPort();
+    ReleaseEngine();
     RecvWait(0, kAfterFailedRunMs);
     return 0;
   }
   FreeImages();
   CloseDownloadPort();
   ShowStatusF("%s", "download complete!");
+  // The window may start the next transfer as soon as it hears of this one's
+  // end; what is left uses the worker's own copy of the job only.
+  ReleaseEngine();
   PostFinish(job);
   RecvWait(0, kAfterCompletedRunMs);
   return 1;
@@ -205,6 +233,7 @@ int UploadWorker(const DownloadJob* startJob) {
     FreeImages();
     CloseDownloadPort();
     file.reset();
+    ReleaseEngine();
     RecvWait(0, kAfterFailedRunMs);
     return 0;
   }
@@ -212,6 +241,7 @@ int UploadWorker(const DownloadJob* startJob) {
   CloseDownloadPort();
   const bool written = WriteUploadFile(std::move(file));
   ShowStatusF("%s", written ? "upload complete!" : "upload write error!");
+  ReleaseEngine();
   PostFinish(job);
   RecvWait(0, kAfterCompletedRunMs);
   return 1;
@@ -243,6 +273,8 @@ void JoinWorkers() {
 }
 
 void SetUploadFileFault(UploadFileFault fault) { UploadFault.store(fault); }
+
+bool EngineInUse() { return EngineTaken.load(); }
 
 }  // namespace workers_testing
 

@@ -3,9 +3,11 @@
 // table and tells the window what happens only through the job's windows:
 // status lines, progress and, after a completed transfer, ID_DL_FINISH.
 //
-// The engine's state exists once, so one transfer runs at a time: the caller
-// must not start a transfer while the worker of another is still before its
-// final wait (during that wait the worker touches no shared state).
+// The engine's state exists once, so one transfer runs at a time: the
+// starters refuse a start while the worker of another transfer is still
+// before its final wait (during that wait the worker touches no shared
+// state). A worker called directly is not counted: its caller keeps to the
+// rule.
 #pragma once
 
 #include <atomic>
@@ -32,8 +34,11 @@ extern std::atomic<int> DeviceDiagMode;
 inline constexpr std::size_t FilePathBufferSize = 512;
 extern char FilePathBuffer[FilePathBufferSize];
 
-// Make `job` the current job and start its worker thread. 0 when the thread
-// runs, 1 when it cannot be created. They do not wait for the thread.
+// Make `job` the current job and start its worker thread, which works on a
+// copy of the job taken here. 0 when the thread runs; 1 when it cannot be
+// created, or while another transfer's worker is still before its final wait
+// (nothing is then changed: not CurrentJob, not the running transfer). They
+// do not wait for the thread.
 int StartDownloadThread(const DownloadJob* job);
 int StartUploadThread(const DownloadJob* job);
 
@@ -43,6 +48,7 @@ uint32_t UploadThreadProc(const DownloadJob* job);
 
 // The transfers themselves, on the calling thread; each works on a copy of
 // the job taken at its start. 1 after a completed run, 0 after a failure.
+// Started by a starter, each gives the engine back before its final wait.
 int DownloadWorker(const DownloadJob* job);
 int UploadWorker(const DownloadJob* job);
 
@@ -56,6 +62,8 @@ void JoinWorkers();
 // Makes the upload file's final write or close report a failure.
 enum class UploadFileFault { None, ShortWrite, CloseFails };
 void SetUploadFileFault(UploadFileFault fault);
+// Whether a started transfer's worker is still before its final wait.
+bool EngineInUse();
 }  // namespace workers_testing
 
 }  // namespace download

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -232,6 +233,114 @@ TEST_F(TransferWorker, ADownloadThreadLoadsWritesResetsAndThenPostsTheFinish) {
   EXPECT_TRUE(ImagesFreed());
   EXPECT_TRUE(PortFree());
   EXPECT_EQ(TakeLines(), Lines{}) << "nothing after the finish";
+}
+
+// Polls `done` for up to a minute of real time; false when it never held.
+template <typename Done>
+bool WaitFor(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// One transfer at a time: a start while a worker is in the middle of its
+// table is refused and changes nothing of the running transfer.
+TEST_F(TransferWorker, AStartWhileAWorkerRunsIsRefusedAndTheRunningTransferCompletes) {
+  PutPackage();
+  // At the first image block the device holds the job's UI thread, and so
+  // the worker at its next status line, until the test lets go.
+  std::promise<void> held;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> first{true};
+  StartDevice([&](const Request& request, int) -> std::optional<std::string> {
+    if (request.Code() == 0x07 && request.payload.size() > 1 && first.exchange(false)) {
+      ui_.Post([&held, released] {
+        held.set_value();
+        released.wait_for(std::chrono::seconds(60));
+      });
+    }
+    return std::nullopt;
+  });
+  CurrentJob = nullptr;
+  ASSERT_EQ(StartDownloadThread(&job_), 0);
+  ASSERT_EQ(held.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+
+  // Another job, with its own package and windows.
+  const fs::path otherFolder = folder_ / "other";
+  fs::create_directory(otherFolder);
+  std::ofstream(otherFolder / "armprg.hex", std::ios::binary) << IntelHex(RandomBytes(700, 4));
+  const Bytes otherImage = RandomBytes(1000, 5);
+  std::ofstream(otherFolder / "NuvoDownload.bin", std::ios::binary)
+      << std::string(otherImage.begin(), otherImage.end());
+  DownloadJob other;
+  const std::string otherPath = otherFolder.string();
+  otherPath.copy(other.ImagePath, otherPath.size());
+  other.ComPort = kCom;
+  other.StatusWnd = ui_.NewWindow();
+  other.ProgressWnd = ui_.NewWindow();
+  other.DialogWnd = ui_.NewWindow();
+
+  EXPECT_TRUE(workers_testing::EngineInUse());
+  EXPECT_EQ(StartDownloadThread(&other), 1);
+  EXPECT_EQ(StartUploadThread(&other), 1);
+  EXPECT_EQ(CurrentJob.load(), &job_);
+  release.set_value();
+  workers_testing::JoinWorkers();
+
+  // The running transfer went on with its own job, to its end.
+  EXPECT_EQ(TakeLines(), Join(LoadingLines("begin to download:"),
+                              {"download Nuvo 34%\r", "download Nuvo 68%\r", "download Nuvo 100%\r",
+                               "download Nuvo 100%", "reset", "download complete!"}));
+  EXPECT_EQ(ProgrammerSent(), programmer_);
+  EXPECT_EQ(ImageSent(), image_);
+  EXPECT_EQ(Commands(), std::vector<uint32_t>{ID_DL_FINISH});
+  EXPECT_EQ(ui::headless::Model(other.StatusWnd)->text, "");
+  EXPECT_EQ(ui::headless::Model(other.DialogWnd)->commands, std::vector<uint32_t>{});
+  EXPECT_FALSE(workers_testing::EngineInUse());
+}
+
+// Once a transfer has ended, failed or completed, the next start runs, also
+// while the ended worker still sits in its final wait.
+TEST_F(TransferWorker, AStartAfterAnEndedTransferRuns) {
+  PutPackage();
+  struct Case {
+    const char* what;
+    bool firstFails;
+    Lines firstEnd;
+  };
+  const Case cases[] = {
+      {"after a failure", true, {"download error!"}},
+      {"after a completed transfer", false, {"reset", "download complete!"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The first parameter request of the case is refused when it fails.
+    std::atomic<bool> refuse{c.firstFails};
+    StartDevice([&refuse](const Request& request, int) -> std::optional<std::string> {
+      if (request.payload == Bytes{0x07} && refuse.exchange(false)) return Frame({0x03});
+      return std::nullopt;
+    });
+    ASSERT_EQ(StartDownloadThread(&job_), 0);
+    ASSERT_TRUE(WaitFor([] { return !workers_testing::EngineInUse(); }));
+    const Lines firstLines = TakeLines();
+    ASSERT_GE(firstLines.size(), c.firstEnd.size());
+    EXPECT_EQ(Lines(firstLines.end() - static_cast<std::ptrdiff_t>(c.firstEnd.size()), firstLines.end()), c.firstEnd);
+
+    const size_t before = ImageSent().size();
+    ASSERT_EQ(StartDownloadThread(&job_), 0);
+    workers_testing::JoinWorkers();
+    const Bytes sent = ImageSent();
+    EXPECT_EQ(Bytes(sent.begin() + static_cast<std::ptrdiff_t>(before), sent.end()), image_);
+    EXPECT_EQ(TakeLines().back(), "download complete!");
+    EXPECT_EQ(Commands(), std::vector<uint32_t>(c.firstFails ? 1 : 2, ID_DL_FINISH));
+    EXPECT_TRUE(PortFree());
+    // A fresh window for the next case.
+    job_.DialogWnd = ui_.NewWindow();
+  }
 }
 
 TEST_F(TransferWorker, AFailedStepEndsWithTheWorkersTextAfterFiveSecondsWithoutAFinish) {
