@@ -62,8 +62,8 @@ std::string_view AtRoleName(AtRole role) {
   return "?";
 }
 
-AtCore::AtCore(std::string versionText, std::string accessCode, AtModes modes)
-    : versionText_(std::move(versionText)), accessCode_(std::move(accessCode)), modes_(modes) {}
+AtCore::AtCore(std::string versionText, std::string accessCode, AtModes modes, SwitchRestart restart)
+    : versionText_(std::move(versionText)), accessCode_(std::move(accessCode)), modes_(modes), restart_(restart) {}
 
 AtAnswer AtCore::Answer(AtRole role, std::string_view command) {
   if (command == "AT+CINQP?") return Inquiry(role);
@@ -113,7 +113,7 @@ AtAnswer AtCore::DiagSwitch(std::string_view arguments) {
   if (*mode > 1) return Info("+CSWITCHDM: FAIL");
   const bool changed = modes_.diag != *mode;
   modes_.diag = static_cast<uint8_t>(*mode);
-  return Info("+CSWITCHDM: SUCCEED", changed);
+  return Info("+CSWITCHDM: SUCCEED", changed && restart_ == SwitchRestart::AnyChange);
 }
 
 // "?" for the state, "=<d>" to switch: the same mode again is a repeat,
@@ -127,7 +127,7 @@ AtAnswer AtCore::ModeSwitch(std::string_view name, uint8_t& mode, std::string_vi
   if (*wanted > 1) return Info(prefix + "FAIL");
   if (*wanted == mode) return Info(prefix + "REPEAT");
   mode = static_cast<uint8_t>(*wanted);
-  return Info(prefix + "SUCCEED", true);
+  return Info(prefix + "SUCCEED", restart_ == SwitchRestart::AnyChange || mode == 1);
 }
 
 // Levels 0 to 7; 6 restarts the device, which then runs at full

@@ -32,6 +32,15 @@ struct AtModes {
   bool operator==(const AtModes&) const = default;
 };
 
+// Which mode switches restart the device once their answer is out.
+enum class SwitchRestart : uint8_t {
+  AnyChange,  // every switch that changes a mode
+  // Only switching the factory or test mode on: a firmware that keeps its
+  // diagnostic-mode setting, or leaves a mode, until the host restarts it
+  // (AT+CFUN=6), as the program's window expects of its devices.
+  ModeOn,
+};
+
 struct AtAnswer {
   std::string text;          // goes out in one write
   bool reenumerate = false;  // the device restarts once the answer is out
@@ -39,7 +48,8 @@ struct AtAnswer {
 
 class AtCore {
  public:
-  AtCore(std::string versionText, std::string accessCode, AtModes modes);
+  AtCore(std::string versionText, std::string accessCode, AtModes modes,
+         SwitchRestart restart = SwitchRestart::AnyChange);
 
   // The answer to one command line (without its CR), given on a port of
   // `role`.
@@ -56,6 +66,7 @@ class AtCore {
   std::string versionText_;
   std::string accessCode_;
   AtModes modes_;
+  SwitchRestart restart_;
 };
 
 // Collects command lines out of what the host writes: a line ends at CR, a

@@ -85,6 +85,7 @@ struct Config {
   std::string accessCode = "70419352";       // for the diagnostic-mode switch
   uint32_t reenumeratePauseMs = 2000;        // system time the ports stay away after a mode switch or AT+CFUN=6
   AtModes modes;                             // the modes at power-on
+  SwitchRestart switchRestart = SwitchRestart::AnyChange;  // which mode switches restart the device
 };
 
 std::string DefaultMapName(unsigned com);

@@ -36,7 +36,7 @@ Device::Device(Config config)
       mapName_(config_.mapName.empty() ? DefaultMapName(config_.com) : config_.mapName),
       origin_(Clock::now()),
       core_(config_),
-      at_(config_.versionText, config_.accessCode, config_.modes),
+      at_(config_.versionText, config_.accessCode, config_.modes, config_.switchRestart),
       rx_(kReadChunk) {
   unsigned com = config_.atCom != 0 ? config_.atCom : config_.com + 1;
   for (const AtRole role : RolesOf(config_.profile)) {

@@ -334,6 +334,37 @@ TEST_F(SimAt, BootLoaderLeadsToDownloadMode) {
   EXPECT_EQ(Open(device_->AtComs()[0]).Command("AT+CINQP?\r\n"), Info("+CINQP: MODEM PORT,y2"));
 }
 
+// A firmware that restarts only when it goes into the factory or test mode:
+// the diagnostic-mode switch and leaving a mode wait for the host's
+// AT+CFUN=6. The rows depend on the modes the rows before them left.
+TEST(SimAtCore, RestartsOnlyIntoAModeWhenAskedTo) {
+  sim::AtCore core("NV1", "4711", {}, sim::SwitchRestart::ModeOn);
+  struct Row {
+    std::string command;
+    std::string answer;
+    bool restarts;
+  };
+  const std::vector<Row> rows{
+      {"AT+CSWITCHDM=1,\"4711\"", Info("+CSWITCHDM: SUCCEED"), false},
+      {"AT+CSWITCHDM?", Info("+CSWITCHDM: 1"), false},
+      {"AT+CSWITCHDM=0,\"4711\"", Info("+CSWITCHDM: SUCCEED"), false},
+      {"AT+CSWITCHFTM=1", Info("+CSWITCHFTM: SUCCEED"), true},
+      {"AT+CSWITCHFTM=1", Info("+CSWITCHFTM: REPEAT"), false},
+      {"AT+CSWITCHFTM=0", Info("+CSWITCHFTM: SUCCEED"), false},
+      {"AT+CSWITCHFTM?", Info("+CSWITCHFTM: 0"), false},
+      {"AT+CSWITCHTEST=1", Info("+CSWITCHTEST: SUCCEED"), true},
+      {"AT+CSWITCHTEST=0", Info("+CSWITCHTEST: SUCCEED"), false},
+      {"AT+CFUN=7", kOk, false},
+      {"AT+CFUN=6", kOk, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.command);
+    const sim::AtAnswer answer = core.Answer(sim::AtRole::Modem, row.command);
+    EXPECT_EQ(answer.text, row.answer);
+    EXPECT_EQ(answer.reenumerate, row.restarts);
+  }
+}
+
 // How a port cuts command lines out of what it receives, however the bytes
 // come.
 TEST(SimAtLine, TakesCommandsOutOfTheStream) {
