@@ -260,6 +260,8 @@ uint32_t UploadThreadProc(const DownloadJob* job) {
 int StartDownloadThread(const DownloadJob* job) { return StartWorkerThread(job, DownloadThreadProc); }
 int StartUploadThread(const DownloadJob* job) { return StartWorkerThread(job, UploadThreadProc); }
 
+bool TransferActive() { return EngineTaken.load(); }
+
 namespace workers_testing {
 
 void JoinWorkers() {

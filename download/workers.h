@@ -41,6 +41,9 @@ extern char FilePathBuffer[FilePathBufferSize];
 // do not wait for the thread.
 int StartDownloadThread(const DownloadJob* job);
 int StartUploadThread(const DownloadJob* job);
+// True while a started transfer's worker is before its final wait: a start
+// now would be refused.
+bool TransferActive();
 
 // Thread entries: run the worker with the job, 0 whatever it returned.
 uint32_t DownloadThreadProc(const DownloadJob* job);
