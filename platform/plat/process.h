@@ -13,4 +13,8 @@ bool EnumProcessIds(std::vector<uint32_t>& ids);
 bool ProcessImagePath(uint32_t pid, std::string& path);
 uint32_t CurrentProcessId();
 
+// Ends the process at once with `code`: standard output and error are
+// flushed, no static destructor runs and no other thread is waited for.
+[[noreturn]] void ExitProcess(uint32_t code);
+
 }  // namespace plat

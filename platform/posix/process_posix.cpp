@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -40,5 +41,10 @@ bool ProcessImagePath(uint32_t pid, std::string& path) {
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+void ExitProcess(uint32_t code) {
+  std::fflush(nullptr);
+  std::_Exit(static_cast<int>(code));
+}
 
 }  // namespace plat

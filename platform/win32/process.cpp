@@ -1,5 +1,7 @@
 #include "plat/process.h"
 
+#include <cstdio>
+
 #include <windows.h>
 #include <psapi.h>
 
@@ -37,5 +39,10 @@ bool ProcessImagePath(uint32_t pid, std::string& path) {
 }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
+void ExitProcess(uint32_t code) {
+  std::fflush(nullptr);
+  ::ExitProcess(code);
+}
 
 }  // namespace plat
