@@ -2,6 +2,7 @@
 // device back by its firmware's class before the dialog ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -9,6 +10,7 @@
 
 #include "app/TamriDlg.h"
 #include "link/ids.h"
+#include "plat/clock.h"
 #include "res/resource.h"
 #include "window_fixture.h"
 
@@ -135,6 +137,19 @@ TEST_F(ClosingTest, ASwitchOffThatCannotBeQueuedEndsAtOnce) {
   link_.SetRequestsQueued(false);
   ui::headless::Close(window_);
   EXPECT_TRUE(Ended());
+}
+
+TEST_F(ClosingTest, TheDriverThreadEndsBeforeTheWindowGoesEvenInAPause) {
+  // Real time: the switch's result pauses the driver thread for 3 + 3 s.
+  plat::SetTimeScale(1);
+  link_.Indicate(IdDiagPortSwitch, {1});
+  ASSERT_TRUE(link_.WaitForCall("SetRFFuncReq(7)", kWaitMs));
+  Finish();
+  // The pause ended with the thread: the step's second half never ran.
+  dialog_.reset();
+  link_.Indicate(IdPortScanResult, {2, 0});
+  const Calls calls = link_.Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "SetRFFuncReq(6)"), 0);
 }
 
 // During a transfer the close asks first.

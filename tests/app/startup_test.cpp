@@ -275,7 +275,10 @@ TEST_F(StartupTest, MinimisedTheWindowPaintsItsIconCentred) {
   ASSERT_EQ(view->iconDraws.size(), 1u);
   EXPECT_EQ(view->iconBackgroundErases, 1);
   EXPECT_EQ(view->iconDraws[0].icon, ui::LoadIcon(IDR_MAINFRAME));
-  // The context's client size, whatever the backend chose.
+  // The headless client area is 477 x 123 pixels, its icons 32 x 32.
+  EXPECT_EQ(view->iconDraws[0].x, (477 - 32 + 1) / 2);
+  EXPECT_EQ(view->iconDraws[0].y, (123 - 32 + 1) / 2);
+  // Restored, the platform paints.
   ui::headless::SetMinimised(window_, false);
   ui::headless::Sync(window_);
   EXPECT_EQ(ui::headless::View(window_)->iconDraws.size(), 1u);
