@@ -3,7 +3,9 @@
 // serial-port map entries in the device root, prints where it is, and serves
 // until its input ends (or for a given number of seconds), then unplugs and
 // prints what it saw. While it reads its input, the lines "unplug" and
-// "plug" pull it out and put it back.
+// "plug" pull it out and put it back. With --write-package it only writes a
+// firmware package for the device into a folder, for runs of the tool that
+// need one, and ends.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include "plat/clock.h"
 #include "plat/device_root.h"
 #include "sim/device.h"
+#include "sim/package.h"
 
 namespace {
 
@@ -40,14 +43,19 @@ constexpr char kUsage[] =
     "                       FAULT[,step=STEP][,request=N][,skip=K][,times=T][,value=V]\n"
     "  --seconds S          serve S seconds (default: until standard input ends; the\n"
     "                       input lines \"unplug\" and \"plug\" pull the device out and back)\n"
+    "  --write-package DIR  write a firmware package (a random programmer as armprg.hex, a\n"
+    "                       random image as NuvoDownload.bin) into the folder DIR, which\n"
+    "                       must exist, and end without serving\n"
+    "  --image-size BYTES   the package's image size (default 1048576, at most 33554432)\n"
+    "  --seed N             the package's random seed (default 1)\n"
     "faults: silence wrong-code delay gap short-read long-read bad-crc garbage\n"
     "        hello-long-name hello-name-beyond-frame hang-up silence-after-reset\n"
     "steps:  any version switch status nop param write-ram go hello stream-write read reset\n"
     "        security-mode partition-table open-image close-image unknown\n";
 
-bool ParseUnsigned(const char* text, unsigned long& out) {
+bool ParseUnsigned(const char* text, unsigned long long& out) {
   char* end = nullptr;
-  out = std::strtoul(text, &end, 0);
+  out = std::strtoull(text, &end, 0);
   return end != text && *end == '\0';
 }
 
@@ -65,6 +73,9 @@ int main(int argc, char** argv) {
   std::vector<sim::Knob> knobs;
   bool unplugged = false;
   unsigned long seconds = 0;
+  const char* packageFolder = nullptr;
+  sim::PackageSpec package;
+  package.imageSize = 1 << 20;
 
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
@@ -74,7 +85,7 @@ int main(int argc, char** argv) {
       ++i;
       return true;
     };
-    unsigned long number = 0;
+    unsigned long long number = 0;
     if (option == "--help" || option == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -97,7 +108,7 @@ int main(int argc, char** argv) {
       if (!needValue()) return Fail("--access-code needs a code");
       config.accessCode = value;
     } else if (option == "--reenumerate-pause") {
-      if (!needValue() || !ParseUnsigned(value, number)) return Fail("bad --reenumerate-pause");
+      if (!needValue() || !ParseUnsigned(value, number) || number > 0xFFFFFFFFu) return Fail("bad --reenumerate-pause");
       config.reenumeratePauseMs = static_cast<uint32_t>(number);
     } else if (option == "--unplugged") {
       unplugged = true;
@@ -118,7 +129,7 @@ int main(int argc, char** argv) {
       else if (state == "dmss") config.initialState = sim::State::Dmss;
       else return Fail("bad --start");
     } else if (option == "--reset-silence") {
-      if (!needValue() || !ParseUnsigned(value, number)) return Fail("bad --reset-silence");
+      if (!needValue() || !ParseUnsigned(value, number) || number > 0xFFFFFFFFu) return Fail("bad --reset-silence");
       config.resetSilenceMs = static_cast<uint32_t>(number);
     } else if (option == "--no-reenumerate") {
       config.reenumerate = false;
@@ -130,11 +141,37 @@ int main(int argc, char** argv) {
       if (!knob) return Fail(std::string("bad --fault ") + value);
       knobs.push_back(*knob);
     } else if (option == "--seconds") {
-      if (!needValue() || !ParseUnsigned(value, number) || number == 0) return Fail("bad --seconds");
-      seconds = number;
+      if (!needValue() || !ParseUnsigned(value, number) || number == 0 || number > 0xFFFFFFFFu) {
+        return Fail("bad --seconds");
+      }
+      seconds = static_cast<unsigned long>(number);
+    } else if (option == "--write-package") {
+      if (!needValue()) return Fail("--write-package needs a folder");
+      packageFolder = value;
+    } else if (option == "--image-size") {
+      if (!needValue() || !ParseUnsigned(value, number) || number == 0 || number > sim::kFlashSize) {
+        return Fail("bad --image-size");
+      }
+      package.imageSize = static_cast<size_t>(number);
+    } else if (option == "--seed") {
+      if (!needValue() || !ParseUnsigned(value, number) || number > 0xFFFFFFFFu) {
+        return Fail("bad --seed");
+      }
+      package.seed = static_cast<uint32_t>(number);
     } else {
       return Fail("unknown option " + std::string(option));
     }
+  }
+
+  if (packageFolder != nullptr) {
+    sim::Package written;
+    if (!sim::WritePackage(packageFolder, package, written)) {
+      std::fprintf(stderr, "nuvo-sim: cannot write the package into %s\n", packageFolder);
+      return 1;
+    }
+    std::printf("nuvo-sim: package in %s: %s (programmer %zu bytes), %s (%zu bytes)\n", packageFolder,
+                sim::kProgrammerFile, written.programmer.size(), sim::kImageFile, written.image.size());
+    return 0;
   }
 
   sim::Device device(config);
@@ -147,8 +184,11 @@ int main(int argc, char** argv) {
   }
   std::printf("nuvo-sim: profile %s%s\n", std::string(sim::ProfileName(config.profile)).c_str(),
               unplugged ? ", unplugged" : "");
-  std::printf("nuvo-sim: diagnostic port COM%u at %s/COM%u, map entry %s -> COM%u\n", device.Com(),
-              plat::DeviceRoot().c_str(), device.Com(), device.MapName().c_str(), device.Com());
+  // Windows names its ports itself; elsewhere the port is a link in the device root.
+  const std::string root = plat::DeviceRoot();
+  const std::string where = root.empty() ? "" : " at " + root + "/COM" + std::to_string(device.Com());
+  std::printf("nuvo-sim: diagnostic port COM%u%s, map entry %s -> COM%u\n", device.Com(), where.c_str(),
+              device.MapName().c_str(), device.Com());
   for (const unsigned com : device.AtComs()) {
     std::printf("nuvo-sim: AT port COM%u, map entry %s -> COM%u\n", com, sim::DefaultMapName(com).c_str(), com);
   }
