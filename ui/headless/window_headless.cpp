@@ -1,15 +1,13 @@
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "ui/common/shown_cache.h"
+#include "ui/headless/core.h"
 #include "ui/headless/ui_thread.h"
 #include "ui/window.h"
 
@@ -34,89 +32,8 @@ void YieldThenWait(std::mutex& mutex, std::condition_variable& changed, Ready re
   changed.wait(lock, ready);
 }
 
-// The end of one send or flush, shared by the caller that waits and the
-// message: whoever finishes the message (the UI thread, or a destroy that
-// drops it) marks it, and the waiter may be gone the moment it is marked.
-struct Completion {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::atomic<bool> done{false};
-
-  void Mark() {
-    {
-      std::lock_guard lock(mutex);
-      done = true;
-    }
-    changed.notify_all();
-  }
-  void Wait() {
-    YieldThenWait(mutex, changed, [&] { return done.load(); });
-  }
-};
-
-struct Message {
-  WindowHandle window = NoWindow;           // the addressee; none for a task
-  std::function<void(WindowModel&)> apply;  // a window message, applied under the lock
-  std::function<void()> task;               // a task, run without the lock
-  std::shared_ptr<Completion> completion;   // for a caller that waits
-};
-
 void Finish(Message& message) {
   if (message.completion) message.completion->Mark();
-}
-
-}  // namespace
-
-// Wake-ups go through a counter with a lock of its own rather than through
-// the registry's lock: the waker signals after it has let go of the
-// registry, so the woken thread does not run straight into a lock its waker
-// still holds. A message is a round trip per status line of a transfer, so
-// this is on its hot path.
-struct UiThread::Impl {
-  std::deque<Message> queue;  // under the registry's lock
-  bool stopping = false;      // under the registry's lock
-  std::thread::id id;         // under the registry's lock; set by the thread itself first
-  std::thread thread;
-
-  std::mutex signalMutex;
-  std::condition_variable signalled;
-  std::atomic<uint32_t> signals{0};  // changed under signalMutex
-
-  void Signal() {
-    {
-      std::lock_guard lock(signalMutex);
-      ++signals;
-    }
-    signalled.notify_one();
-  }
-  uint32_t Signals() const { return signals.load(); }
-  void WaitForSignalAfter(uint32_t seen) {
-    YieldThenWait(signalMutex, signalled, [&] { return signals.load() != seen; });
-  }
-};
-
-namespace {
-
-struct Window {
-  // Shared: a sender signals the owner after it has left the lock, when the
-  // UiThread object may already be on its way out.
-  std::shared_ptr<UiThread::Impl> owner;
-  WindowModel model;
-};
-
-// All windows and queues share one lock: every operation is a few steps of
-// bookkeeping, and one lock keeps a send, its wait and a destroy consistent.
-struct Registry {
-  std::mutex mutex;
-  std::condition_variable queued;  // a queue grew, for WaitUntilQueued
-  std::unordered_map<WindowHandle, Window> windows;
-  WindowHandle last = NoWindow;  // handles are never reused
-};
-
-Registry& State() {
-  // Never destroyed: a UI thread may outlive static destruction.
-  static Registry* registry = new Registry;
-  return *registry;
 }
 
 // Queues `message`; the caller signals the thread once it has left the lock.
@@ -125,12 +42,89 @@ void Push(Registry& registry, UiThread::Impl& thread, Message message) {
   registry.queued.notify_all();
 }
 
-void RunLoop(UiThread::Impl& self) {
-  Registry& registry = State();
-  {
-    std::lock_guard lock(registry.mutex);  // senders compare it under the lock
-    self.id = std::this_thread::get_id();
+// The timer that is due first; null when the thread has none.
+Timer* NextTimer(UiThread::Impl& self) {
+  const auto first = std::min_element(self.timers.begin(), self.timers.end(),
+                                      [](const Timer& a, const Timer& b) { return a.due < b.due; });
+  return first == self.timers.end() ? nullptr : &*first;
+}
+
+thread_local UiThread::Impl* t_current = nullptr;
+
+// Removes `window` (and, for a dialog, its controls) under the lock; what
+// was queued for them goes to `dropped`.
+void Remove(Registry& registry, WindowHandle window, std::vector<Message>& dropped,
+            std::vector<WindowHandle>& removed) {
+  const auto it = registry.windows.find(window);
+  if (it == registry.windows.end()) return;
+  if (it->second.dialog) {
+    for (WindowHandle control : it->second.dialog->controls) Remove(registry, control, dropped, removed);
   }
+  UiThread::Impl& owner = *it->second.owner;
+  const auto kept = std::stable_partition(owner.queue.begin(), owner.queue.end(),
+                                          [&](const Message& message) { return message.window != window; });
+  std::move(kept, owner.queue.end(), std::back_inserter(dropped));
+  owner.queue.erase(kept, owner.queue.end());
+  std::erase_if(owner.timers, [&](const Timer& timer) { return timer.window == window; });
+  registry.windows.erase(it);
+  removed.push_back(window);
+}
+
+}  // namespace
+
+void Completion::Mark() {
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  changed.notify_all();
+}
+
+void Completion::Wait() {
+  YieldThenWait(mutex, changed, [&] { return done.load(); });
+}
+
+void UiThread::Impl::Signal() {
+  {
+    std::lock_guard lock(signalMutex);
+    ++signals;
+  }
+  signalled.notify_one();
+}
+
+void UiThread::Impl::WaitForSignalAfter(uint32_t seen, std::optional<Clock::time_point> until) {
+  const auto ready = [&] { return signals.load() != seen; };
+  if (!until) {
+    YieldThenWait(signalMutex, signalled, ready);
+    return;
+  }
+  std::unique_lock lock(signalMutex);
+  signalled.wait_until(lock, *until, ready);
+}
+
+Registry& State() {
+  // Never destroyed: a UI thread may outlive static destruction.
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+Window* Find(Registry& registry, WindowHandle window) {
+  const auto it = registry.windows.find(window);
+  return it == registry.windows.end() ? nullptr : &it->second;
+}
+
+WindowHandle AddWindow(Registry& registry, std::shared_ptr<UiThread::Impl> owner, Window window) {
+  const WindowHandle handle = ++registry.last;
+  window.owner = std::move(owner);
+  registry.windows.emplace(handle, std::move(window));
+  return handle;
+}
+
+UiThread::Impl* CurrentThread() { return t_current; }
+void SetCurrentThread(UiThread::Impl* thread) { t_current = thread; }
+
+void RunLoop(UiThread::Impl& self, const std::function<bool()>& done) {
+  Registry& registry = State();
   for (;;) {
     // Read before the queue is looked at: a signal given after that look
     // changes the count, so the wait below does not miss it.
@@ -138,17 +132,32 @@ void RunLoop(UiThread::Impl& self) {
     Message message;
     {
       std::unique_lock lock(registry.mutex);
+      if (done && done()) return;
       if (self.queue.empty()) {
-        if (self.stopping) return;
-        lock.unlock();
-        self.WaitForSignalAfter(seen);
-        continue;
-      }
-      message = std::move(self.queue.front());
-      self.queue.pop_front();
-      if (!message.task) {
-        if (auto it = registry.windows.find(message.window); it != registry.windows.end()) {
-          message.apply(it->second.model);
+        if (!done && self.stopping) return;
+        // Timers come after the queue, as the platform's WM_TIMER does: a
+        // due timer fires once, however late, and is due again a period on.
+        Timer* next = NextTimer(self);
+        const Clock::time_point now = Clock::now();
+        if (next == nullptr || next->due > now) {
+          const std::optional<Clock::time_point> until =
+              next != nullptr ? std::optional<Clock::time_point>(next->due) : std::nullopt;
+          lock.unlock();
+          self.WaitForSignalAfter(seen, until);
+          continue;
+        }
+        next->due = now + next->period;
+        message.task = next->fire;
+      } else {
+        message = std::move(self.queue.front());
+        self.queue.pop_front();
+        if (message.window != NoWindow) {
+          Window* window = Find(registry, message.window);
+          if (window == nullptr) {
+            message.task = nullptr;
+          } else if (message.apply) {
+            message.apply(*window);
+          }
         }
       }
     }
@@ -157,21 +166,41 @@ void RunLoop(UiThread::Impl& self) {
   }
 }
 
-// Hands `apply` to the window's UI thread. A send waits until the thread has
-// applied it or the window is gone; on the owning thread it applies at once,
-// since waiting there for itself would never end.
-void Deliver(WindowHandle window, std::function<void(WindowModel&)> apply, bool send) {
+void EndThread(const std::shared_ptr<UiThread::Impl>& self) {
+  Registry& registry = State();
+  std::deque<Message> late;
+  std::vector<WindowHandle> removed;
+  {
+    std::lock_guard lock(registry.mutex);
+    self->stopping = true;
+    for (auto it = registry.windows.begin(); it != registry.windows.end();) {
+      if (it->second.owner == self) {
+        removed.push_back(it->first);
+        it = registry.windows.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    late.swap(self->queue);
+    self->timers.clear();
+    if (!removed.empty()) registry.changed.notify_all();
+  }
+  for (WindowHandle window : removed) ui::detail::Forget(window);
+  for (Message& message : late) Finish(message);
+}
+
+bool Deliver(WindowHandle window, std::function<void(Window&)> apply, bool send) {
   Registry& registry = State();
   std::shared_ptr<UiThread::Impl> owner;
   std::shared_ptr<Completion> completion;
   {
     std::lock_guard lock(registry.mutex);
-    const auto it = registry.windows.find(window);
-    if (it == registry.windows.end()) return;
-    owner = it->second.owner;
+    Window* target = Find(registry, window);
+    if (target == nullptr) return false;
+    owner = target->owner;
     if (send && owner->id == std::this_thread::get_id()) {
-      apply(it->second.model);
-      return;
+      apply(*target);
+      return true;
     }
     if (send) completion = std::make_shared<Completion>();
     Push(registry, *owner, {window, std::move(apply), {}, completion});
@@ -179,19 +208,46 @@ void Deliver(WindowHandle window, std::function<void(WindowModel&)> apply, bool 
   owner->Signal();
   // DestroyWindow finishes the message when it drops it with the window.
   if (completion) completion->Wait();
+  return true;
 }
 
-}  // namespace
+bool PostTask(WindowHandle window, std::function<void()> task) {
+  Registry& registry = State();
+  std::shared_ptr<UiThread::Impl> owner;
+  {
+    std::lock_guard lock(registry.mutex);
+    Window* target = Find(registry, window);
+    if (target == nullptr) return false;
+    owner = target->owner;
+    Push(registry, *owner, {window, {}, std::move(task), nullptr});
+  }
+  owner->Signal();
+  return true;
+}
+
+void ApplyText(Registry& registry, Window& window, const std::string& text) {
+  window.model.text = text;
+  // The edit field no longer shows a list entry chosen before.
+  if (window.control) window.control->selection = -1;
+  registry.changed.notify_all();
+}
 
 UiThread::UiThread() : impl_(std::make_shared<Impl>()) {
   Impl* self = impl_.get();
-  impl_->thread = std::thread([self] { RunLoop(*self); });
+  impl_->thread = std::thread([self] {
+    {
+      std::lock_guard lock(State().mutex);  // senders compare it under the lock
+      self->id = std::this_thread::get_id();
+    }
+    SetCurrentThread(self);
+    RunLoop(*self, {});
+    SetCurrentThread(nullptr);
+  });
 }
 
 UiThread::~UiThread() {
-  Registry& registry = State();
   {
-    std::lock_guard lock(registry.mutex);
+    std::lock_guard lock(State().mutex);
     impl_->stopping = true;
   }
   impl_->Signal();
@@ -199,21 +255,13 @@ UiThread::~UiThread() {
   // A send can still have come in between the thread's last look at its
   // queue and the windows going: it is finished here, unhandled, as a send
   // to a window destroyed meanwhile.
-  std::deque<Message> late;
-  {
-    std::lock_guard lock(registry.mutex);
-    std::erase_if(registry.windows, [&](const auto& entry) { return entry.second.owner == impl_; });
-    late.swap(impl_->queue);
-  }
-  for (Message& message : late) Finish(message);
+  EndThread(impl_);
 }
 
 WindowHandle UiThread::NewWindow() {
   Registry& registry = State();
   std::lock_guard lock(registry.mutex);
-  const WindowHandle window = ++registry.last;
-  registry.windows.emplace(window, Window{impl_, {}});
-  return window;
+  return AddWindow(registry, impl_, {});
 }
 
 void UiThread::Post(std::function<void()> task) {
@@ -245,31 +293,41 @@ void UiThread::WaitUntilQueued(std::size_t count) {
 void DestroyWindow(WindowHandle window) {
   Registry& registry = State();
   std::vector<Message> dropped;
+  std::vector<WindowHandle> removed;
   {
     std::lock_guard lock(registry.mutex);
-    const auto it = registry.windows.find(window);
-    if (it == registry.windows.end()) return;
-    auto& queue = it->second.owner->queue;
-    const auto kept = std::stable_partition(queue.begin(), queue.end(),
-                                            [&](const Message& message) { return message.window != window; });
-    std::move(kept, queue.end(), std::back_inserter(dropped));
-    queue.erase(kept, queue.end());
-    registry.windows.erase(it);
+    Remove(registry, window, dropped, removed);
+    if (!removed.empty()) registry.changed.notify_all();
   }
+  for (WindowHandle gone : removed) ui::detail::Forget(gone);
   for (Message& message : dropped) Finish(message);
 }
 
 std::optional<WindowModel> Model(WindowHandle window) {
   Registry& registry = State();
   std::lock_guard lock(registry.mutex);
-  const auto it = registry.windows.find(window);
-  if (it == registry.windows.end()) return std::nullopt;
-  return it->second.model;
+  const Window* found = Find(registry, window);
+  if (found == nullptr) return std::nullopt;
+  return found->model;
 }
 
 }  // namespace ui::headless
 
 namespace ui {
+namespace {
+
+void RawSendText(WindowHandle window, const char* text) {
+  headless::Deliver(
+      window,
+      [text = std::string(text)](headless::Window& target) { headless::ApplyText(headless::State(), target, text); },
+      true);
+}
+
+void RawSendProgress(WindowHandle window, int position) {
+  headless::Deliver(window, [position](headless::Window& target) { target.model.progress = position; }, true);
+}
+
+}  // namespace
 
 bool IsWindow(WindowHandle window) {
   headless::Registry& registry = headless::State();
@@ -278,15 +336,9 @@ bool IsWindow(WindowHandle window) {
 }
 
 void SendText(WindowHandle window, const char* text) {
-  headless::Deliver(window, [text = std::string(text != nullptr ? text : "")](headless::WindowModel& model) { model.text = text; }, true);
+  detail::SendTextOnce(window, text != nullptr ? text : "", RawSendText);
 }
 
-void SendProgress(WindowHandle window, int position) {
-  headless::Deliver(window, [position](headless::WindowModel& model) { model.progress = position; }, true);
-}
-
-void PostCommand(WindowHandle window, uint32_t id) {
-  headless::Deliver(window, [id](headless::WindowModel& model) { model.commands.push_back(id); }, false);
-}
+void SendProgress(WindowHandle window, int position) { detail::SendProgressOnce(window, position, RawSendProgress); }
 
 }  // namespace ui
