@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "ui_test_support.h"
 #include "ui/headless/ui_thread.h"
 #include "ui/window.h"
 
@@ -17,40 +18,7 @@ using ui::WindowHandle;
 using ui::headless::DestroyWindow;
 using ui::headless::Model;
 using ui::headless::UiThread;
-
-// Holds a UI thread inside a task until opened, so that what is sent or
-// posted meanwhile stays queued. Opens at the latest when it goes out of
-// scope, before the thread it holds is destroyed.
-class Gate {
- public:
-  explicit Gate(UiThread& thread) {
-    // Shared with the task: the UI thread may still be leaving its wait when
-    // the gate itself has gone.
-    thread.Post([state = state_] {
-      std::unique_lock lock(state->mutex);
-      state->entered = true;
-      state->changed.notify_all();
-      state->changed.wait(lock, [&] { return state->open; });
-    });
-    std::unique_lock lock(state_->mutex);
-    state_->changed.wait(lock, [&] { return state_->entered; });
-  }
-  ~Gate() { Open(); }
-  void Open() {
-    std::lock_guard lock(state_->mutex);
-    state_->open = true;
-    state_->changed.notify_all();
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool entered = false;
-    bool open = false;
-  };
-  std::shared_ptr<State> state_ = std::make_shared<State>();
-};
+using ui_test::Gate;
 
 class WindowTest : public ::testing::Test {
  protected:
