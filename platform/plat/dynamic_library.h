@@ -21,6 +21,9 @@ class DynamicLibrary {
   bool IsOpen() const { return handle_ != nullptr; }
   // The exported function or object `name`; null when there is none.
   void* Symbol(const char* name) const;
+  // The export with ordinal `ordinal`; null when there is none, and always
+  // where the platform numbers no exports.
+  void* SymbolByOrdinal(unsigned ordinal) const;
   void Close();
   const std::string& Error() const { return error_; }
 
@@ -28,5 +31,14 @@ class DynamicLibrary {
   void* handle_ = nullptr;
   std::string error_;
 };
+
+// Keeps the module that holds this platform layer's code (a module linked
+// with its own copy) loaded until the process ends, whoever loaded it and
+// however often its handles are closed: its threads run until then, and an
+// unload would destroy its objects under them, on Windows while the loader
+// holds its lock, which the threads need to end. Such a module calls it as
+// it loads; in a program it changes nothing. False when the platform
+// refused.
+bool PinOwnModule();
 
 }  // namespace plat

@@ -26,9 +26,18 @@ void* DynamicLibrary::Symbol(const char* name) const {
   return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;
 }
 
+void* DynamicLibrary::SymbolByOrdinal(unsigned) const { return nullptr; }
+
 void DynamicLibrary::Close() {
   if (handle_ != nullptr) ::dlclose(handle_);
   handle_ = nullptr;
+}
+
+bool PinOwnModule() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&PinOwnModule), &info) == 0 || info.dli_fname == nullptr) return false;
+  // A second reference that is never closed, and no unloading at all.
+  return ::dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
 }
 
 }  // namespace plat

@@ -3,6 +3,16 @@
 #include "plat/dynamic_library.h"
 
 namespace plat {
+namespace {
+
+// Pins the module that holds `address`.
+bool PinModuleAt(const void* address) {
+  HMODULE pinned = nullptr;
+  return ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              static_cast<LPCSTR>(address), &pinned) != 0;
+}
+
+}  // namespace
 
 DynamicLibrary::~DynamicLibrary() { Close(); }
 
@@ -14,9 +24,7 @@ bool DynamicLibrary::Open(const std::string& path) {
     return false;
   }
   // Pinned: the module's threads and objects may outlive this handle.
-  HMODULE pinned = nullptr;
-  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       static_cast<LPCSTR>(handle_), &pinned);
+  PinModuleAt(handle_);
   error_.clear();
   return true;
 }
@@ -26,9 +34,17 @@ void* DynamicLibrary::Symbol(const char* name) const {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 
+void* DynamicLibrary::SymbolByOrdinal(unsigned ordinal) const {
+  // An ordinal is passed in place of the name, as a number below 65536.
+  if (handle_ == nullptr || ordinal == 0 || ordinal > 0xFFFF) return nullptr;
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), MAKEINTRESOURCEA(ordinal)));
+}
+
 void DynamicLibrary::Close() {
   if (handle_ != nullptr) ::FreeLibrary(static_cast<HMODULE>(handle_));
   handle_ = nullptr;
 }
+
+bool PinOwnModule() { return PinModuleAt(reinterpret_cast<const void*>(&PinOwnModule)); }
 
 }  // namespace plat
