@@ -1,10 +1,15 @@
 #include "plat/process.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "plat/event.h"
+#include "plat/thread.h"
 
 namespace {
 
@@ -30,5 +35,41 @@ TEST(Process, ImagePathOfAProcessThatDoesNotExistFails) {
   std::string path = "unchanged";
   EXPECT_FALSE(plat::ProcessImagePath(absent, path));
 }
+
+#if GTEST_HAS_DEATH_TEST
+// What a child process leaves behind: a line written to a fully buffered
+// stream before the end, and one from a static object's destructor, which a
+// normal exit would run (it then releases and joins the thread that still
+// waits, as such an object does).
+[[noreturn]] void EndWhileAThreadRuns(uint32_t code) {
+  struct Joins {
+    plat::Event never;
+    plat::Thread waiter;
+    ~Joins() {
+      std::fputs("destroyed\n", stderr);
+      never.Set();
+    }
+  };
+  static Joins joins;
+  joins.never.Create(true, false);
+  joins.waiter.Start([] { return joins.never.Wait(plat::INFINITE) == plat::WaitResult::Signaled ? 0u : 1u; });
+  static char buffer[BUFSIZ];
+  std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
+  std::fputs("buffered line\n", stderr);
+  plat::ExitProcess(code);
+}
+
+TEST(ProcessDeathTest, ExitProcessEndsAtOnceWithItsCodeWithoutStaticDestructors) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  using testing::AllOf;
+  using testing::HasSubstr;
+  using testing::Not;
+  for (const uint32_t code : {0u, 3u, 114u}) {
+    SCOPED_TRACE(code);
+    EXPECT_EXIT(EndWhileAThreadRuns(code), testing::ExitedWithCode(static_cast<int>(code)),
+                AllOf(HasSubstr("buffered line"), Not(HasSubstr("destroyed"))));
+  }
+}
+#endif
 
 }  // namespace
