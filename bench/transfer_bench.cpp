@@ -18,14 +18,13 @@
 //   build/release/bench/transfer_bench
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "data_phase.h"
 #include "download/status.h"
 #include "download/workers.h"
 #include "plat/clock.h"
@@ -49,23 +48,9 @@ constexpr double kMiB = 1024.0 * 1024.0;
 double g_baselineDownload = 0;
 double g_baselineUpload = 0;
 
-struct Phase {
-  double seconds = 0;
-  bool ok = false;
-};
-
-// From the first request of `first` to the reset request, on the device's clock.
-Phase DataPhase(const sim::Device& device, sim::Step first) {
-  const auto transcript = device.Transcript();
-  const auto begin = std::find_if(transcript.begin(), transcript.end(),
-                                  [&](const sim::TranscriptEntry& e) { return e.step == first; });
-  const auto end = std::find_if(begin, transcript.end(),
-                                [](const sim::TranscriptEntry& e) { return e.step == sim::Step::Reset; });
-  if (begin == transcript.end() || end == transcript.end()) return {};
-  return {static_cast<double>(end->arrived.realUs - begin->arrived.realUs) / 1e6, true};
-}
-
-double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+using bench::CpuSeconds;
+using bench::DataPhase;
+using bench::Phase;
 
 class Bench {
  public:

@@ -1,0 +1,268 @@
+// What the window costs a transfer: the data phase of a 32 MiB upload and a
+// 32 MiB download through the application, against the same engine with no
+// windows, in one run.
+//
+// With windows, the main window (CTamriDlg) runs on the headless backend
+// over a scripted link layer that reports the simulated device found; the
+// folder is typed into its folder box and its Upload Image or Download
+// button is pressed through the dialog driver (the download's confirmation
+// answered Yes), so the window fills its job with its own status line and
+// progress bar and starts the worker itself, and the worker's finish command
+// goes back to it. Without windows, a job with the same folder and port but
+// no windows is handed to the same starter; the dialog runs meanwhile.
+//
+// The runs are interleaved (upload with, upload without, download with,
+// download without, then again), each against a fresh simulated device, and
+// the medians of each kind are compared.
+//
+//   build/release/bench/app_transfer_bench [--runs N] [--only upload|download]
+//                                          [--windows both|with|without]
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/TamriDlg.h"
+#include "data_phase.h"
+#include "download/status.h"
+#include "download/workers.h"
+#include "link/ids.h"
+#include "plat/clock.h"
+#include "plat/environment.h"
+#include "res/resource.h"
+#include "scripted_link.h"
+#include "sim/device.h"
+#include "sim/package.h"
+#include "support/port_kit.h"
+#include "ui/dialog.h"
+#include "ui/headless/dialog_driver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr unsigned kCom = 21;
+constexpr uint32_t kFlashBytes = 33554432;
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr uint32_t kWaitMs = 20000;
+// The window's scan result for "diagnostic port found" (no AT port).
+constexpr uint8_t kFoundDiagPort = 2;
+
+struct Sample {
+  double seconds = 0;  // the data phase
+  double cpu = 0;      // the process's processor time over the whole transfer
+};
+
+struct Kind {
+  const char* name;
+  bool upload;
+  bool windows;
+  std::vector<Sample> samples;
+};
+
+[[noreturn]] void Fail(const std::string& why) {
+  std::fprintf(stderr, "app_transfer_bench: %s\n", why.c_str());
+  std::exit(1);
+}
+
+// The application as a person has it: the main window up, the device found,
+// the package's folder typed in.
+class Application {
+ public:
+  Application() {
+    std::random_device random;
+    settings_ = fs::temp_directory_path() / ("tamri-app-bench-" + std::to_string(random()));
+    folder_ = settings_ / "package";
+    fs::create_directories(folder_);
+    plat::SetEnvironment("XDG_CONFIG_HOME", settings_.string());
+    sim::PackageSpec spec;
+    spec.imageSize = kFlashBytes;
+    if (!sim::WritePackage(folder_.string(), spec, package_)) Fail("cannot write the package");
+    link_.SetDiagPort(static_cast<int>(kCom));
+    link_.SetDiagMode(0);
+    ui::headless::SetBoxResponder([](const ui::headless::BoxRequest& box) {
+      return box.text == ui::LoadString(IDS_CONFIRM_UPGRADE) ? ui::IdYes : ui::IdOk;
+    });
+    dialog_ = std::make_unique<CTamriDlg>();
+    ui_ = std::thread([this] {
+      dialog_->DoModal();
+      dialog_->ShutdownDriverThread();
+    });
+    window_ = ui::headless::WaitForDialog(IDD_MAIN_DIALOG, kWaitMs);
+    if (window_ == ui::NoWindow) Fail("the main window did not come up");
+    ui::headless::Type(window_, IDC_IMAGE_FOLDER, folder_.string());
+    ui::headless::Sync(window_);
+  }
+
+  ~Application() {
+    download::workers_testing::JoinWorkers();
+    dialog_->EndDialog(ui::IdCancel);
+    ui_.join();
+    ui::headless::SetBoxResponder(nullptr);
+    std::error_code error;
+    fs::remove_all(settings_, error);
+  }
+
+  // One transfer with a fresh device; with windows by the window's own
+  // button, without by the engine's starter with a job of no windows.
+  Sample Run(bool upload, bool windows) {
+    sim::Config config;
+    config.com = kCom;
+    config.flashPath = (fs::path(root_.Path()) / "flash.bin").string();
+    sim::Device device(config);
+    if (!device.Start()) Fail("the simulated device did not start");
+    const double cpu0 = bench::CpuSeconds();
+    if (windows) {
+      RunThroughTheWindow(upload);
+    } else {
+      RunWithoutWindows(upload);
+    }
+    const double cpu = bench::CpuSeconds() - cpu0;
+    device.Stop();
+    const bench::Phase phase = bench::DataPhase(device, upload ? sim::Step::Read : sim::Step::StreamWrite);
+    if (!phase.ok) Fail("no data phase in the device's transcript");
+    return {phase.seconds, cpu};
+  }
+
+ private:
+  ui::headless::ControlView Control(int id) {
+    const auto control = ui::headless::Control(window_, id);
+    if (!control) Fail("no control " + std::to_string(id));
+    return *control;
+  }
+
+  void RunThroughTheWindow(bool upload) {
+    // A transfer's finish leaves the window searching again: the scan finds
+    // the device's diagnostic port, which enables the buttons.
+    link_.Indicate(IdPortScanResult, std::string(1, static_cast<char>(kFoundDiagPort)));
+    if (!link_.WaitDrained(kWaitMs)) Fail("the window did not take the scan result");
+    ui::headless::Sync(window_);
+    const int button = upload ? IDC_UPLOAD_IMAGE : IDOK_BUTTON;
+    if (!ui::headless::Click(window_, button)) Fail("the button is not enabled");
+    ui::headless::Sync(window_);
+    if (dialog_->TransferBusy != (upload ? 2 : 1)) Fail("the window started no transfer");
+    download::workers_testing::JoinWorkers();
+    // The worker's finish command is handled by now.
+    ui::headless::Sync(window_);
+    const std::string done = upload ? "upload complete!" : "download complete!";
+    if (Control(IDC_STATUS_TEXT).text != done) Fail("the window shows \"" + Control(IDC_STATUS_TEXT).text + "\"");
+    if (dialog_->TransferBusy != 0 || Control(IDC_PROGRESS).progress != 0) Fail("the window did not finish");
+  }
+
+  void RunWithoutWindows(bool upload) {
+    bare_ = DownloadJob{};
+    std::snprintf(bare_.ImagePath, sizeof bare_.ImagePath, "%s", folder_.string().c_str());
+    bare_.ComPort = static_cast<int32_t>(kCom);
+    download::DeviceDiagMode = 0;
+    const int started = upload ? download::StartUploadThread(&bare_) : download::StartDownloadThread(&bare_);
+    if (started != 0) Fail("the worker did not start");
+    download::workers_testing::JoinWorkers();
+    if (std::strcmp(StatusBuffer, upload ? "upload complete!" : "download complete!") != 0) {
+      Fail(std::string("the transfer ended with \"") + StatusBuffer + "\"");
+    }
+  }
+
+  testkit::TempDeviceRoot root_;
+  fs::path settings_;
+  fs::path folder_;
+  sim::Package package_;
+  ScriptedLink link_;
+  std::unique_ptr<CTamriDlg> dialog_;
+  std::thread ui_;
+  ui::WindowHandle window_ = ui::NoWindow;
+  DownloadJob bare_;
+};
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::vector<double> Seconds(const Kind& kind) {
+  std::vector<double> out;
+  for (const Sample& s : kind.samples) out.push_back(s.seconds);
+  return out;
+}
+
+std::vector<double> CpuPerMiB(const Kind& kind) {
+  std::vector<double> out;
+  for (const Sample& s : kind.samples) out.push_back(s.cpu * 1000.0 / (kFlashBytes / kMiB));
+  return out;
+}
+
+void PrintKind(const Kind& kind) {
+  const std::vector<double> seconds = Seconds(kind);
+  const auto [low, high] = std::minmax_element(seconds.begin(), seconds.end());
+  const double mib = kFlashBytes / kMiB;
+  std::printf("%-28s median %6.3f s (%5.2f MiB/s), range %6.3f-%6.3f s, CPU %5.1f ms/MiB (median)\n", kind.name,
+              Median(seconds), mib / Median(seconds), *low, *high, Median(CpuPerMiB(kind)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 5;
+  std::string only;
+  std::string windows = "both";
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--runs") {
+      runs = std::max(1, std::atoi(argv[i + 1]));
+    } else if (option == "--only") {
+      only = argv[i + 1];
+    } else if (option == "--windows") {
+      windows = argv[i + 1];
+    } else {
+      Fail("unknown option " + option);
+    }
+  }
+  if (argc % 2 == 0) Fail("an option without its value");
+
+  // The fixed pauses around the data phase (the go's 5 s, the final waits)
+  // are not what is measured: run them fast, as transfer_bench does.
+  plat::SetTimeScale(10);
+  std::vector<Kind> kinds;
+  for (const bool upload : {true, false}) {
+    if (!only.empty() && only != (upload ? "upload" : "download")) continue;
+    for (const bool with : {true, false}) {
+      if (windows != "both" && windows != (with ? "with" : "without")) continue;
+      kinds.push_back({upload ? (with ? "upload, with windows" : "upload, without windows")
+                              : (with ? "download, with windows" : "download, without windows"),
+                       upload, with, {}});
+    }
+  }
+  if (kinds.empty()) Fail("nothing to run");
+
+  {
+    Application app;
+    for (int run = 0; run < runs; ++run) {
+      for (Kind& kind : kinds) {
+        kind.samples.push_back(app.Run(kind.upload, kind.windows));
+        std::printf("run %d %-26s %6.3f s\n", run + 1, kind.name, kind.samples.back().seconds);
+        std::fflush(stdout);
+      }
+    }
+  }
+  plat::SetTimeScale(1);
+
+  std::printf("\n%d runs of each, 32 MiB, data phase on the device's clock:\n", runs);
+  for (const Kind& kind : kinds) PrintKind(kind);
+  for (size_t i = 0; i + 1 < kinds.size(); ++i) {
+    if (!kinds[i].windows || kinds[i + 1].windows || kinds[i].upload != kinds[i + 1].upload) continue;
+    // Throughput with windows over throughput without: the inverse of the
+    // times' ratio.
+    const double ratio = Median(Seconds(kinds[i + 1])) / Median(Seconds(kinds[i]));
+    std::printf("%s: with windows / without = %.3f\n", kinds[i].upload ? "upload" : "download", ratio);
+  }
+  return 0;
+}
