@@ -192,7 +192,8 @@ int MessageBox(WindowHandle owner, const std::string& text, unsigned flags);
 // in `path`; false when cancelled or the choice has no file-system path.
 bool BrowseForFolder(std::string& path);
 // The open-file dialog for one existing file, owned by `owner`; `filter` in
-// the platform's form ("Text (*.txt)|*.txt||"). True with the path.
+// the platform's form ("Text (*.txt)|*.txt||"), empty for none. On entry
+// `path` is the initial file name (empty for none). True with the path.
 bool OpenFileDialog(WindowHandle owner, const std::string& filter, std::string& path);
 
 // The wait cursor, counted: shown from the first Begin to the last End.
