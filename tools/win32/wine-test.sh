@@ -1,7 +1,8 @@
 #!/bin/bash
 # Runs the CTest suite of a mingw build under wine:
 #   tools/win32/wine-test.sh build/mingw [extra ctest arguments]
-# Needs wine (32-bit), socat, and gcc-multilib for the pty shim.
+# Needs wine (32-bit, or 64-bit for the 64-bit build), socat, and
+# gcc-multilib for the pty shim.
 #
 # COM ports: for every n of POOL, a socat pair of linked pseudo-terminals,
 # one end linked as COM<n> (the system's side) and the other as COM<n+100>
@@ -11,7 +12,16 @@ set -uo pipefail
 build=$(cd "${1:?usage: wine-test.sh BUILD_DIR}" && pwd)
 shift
 here=$(cd "$(dirname "$0")" && pwd)
-export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$here/wine-common.sh"
+arch=$(wine_build_arch "$build")
+if [[ $arch == win32 ]] && ! wine_runs_win32; then
+  echo "wine-test: this machine cannot start 32-bit wine (its kernel runs no 32-bit x86 code);" \
+    "test the 64-bit build (cmake/mingw-x86_64.cmake) instead" >&2
+  exit 1
+fi
+wine_env "$build/wineprefix" "$arch"
+run_flag=()
+[[ $arch == win64 ]] && run_flag=(--win64)
 POOL=$(seq 2 29)
 ptys="$build/wine-ptys"
 
@@ -27,46 +37,25 @@ ptys="$build/wine-ptys"
 exclude=(MissingComIsNotFound UnregisteredPortIsNotFound AMissingPortFailsToOpen
          UnlinkedPortCannotBeOpenedByNumber ConnectOpensClosesAndReopens)
 
-# The shim answers the modem-control ioctls for ptys. It is preloaded in both
-# word sizes ($LIB picks one) so that 64-bit helpers do not complain.
-shim="$build/ptyshim"
-if gcc -m32 -shared -fPIC -O2 -Wall -Wextra -Werror -o /dev/null "$here/ptyshim.c" -ldl 2>/dev/null; then
-  mkdir -p "$shim/lib/i386-linux-gnu" "$shim/lib/x86_64-linux-gnu"
-  gcc -m32 -shared -fPIC -O2 -o "$shim/lib/i386-linux-gnu/ptyshim.so" "$here/ptyshim.c" -ldl
-  gcc -shared -fPIC -O2 -o "$shim/lib/x86_64-linux-gnu/ptyshim.so" "$here/ptyshim.c" -ldl
-  export LD_PRELOAD="$shim/\$LIB/ptyshim.so"
-else
-  echo "wine-test: no gcc -m32 (gcc-multilib): WaitCommEvent cases skipped" >&2
+# The shim answers the modem-control ioctls for ptys.
+if ! wine_ptyshim "$build/ptyshim"; then
+  echo "wine-test: no pty shim for $arch (gcc-multilib?): WaitCommEvent cases skipped" >&2
   exclude+=(WaitCommEvent)
 fi
 
-pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wine_stop_pairs
   wineserver -k 2>/dev/null
 }
 trap cleanup EXIT
 
-"$here/wine-run.sh" "$WINEPREFIX" cmd /c exit </dev/null >/dev/null 2>&1
+"$here/wine-run.sh" "${run_flag[@]}" "$WINEPREFIX" cmd /c exit </dev/null >/dev/null 2>&1
 wineserver -w
-rm -rf "$ptys"
-mkdir -p "$ptys"
-for n in $POOL; do
-  socat pty,rawer,link="$ptys/com$n" pty,rawer,link="$ptys/com$((n + 100))" </dev/null 2>/dev/null &
-  pids+=($!)
-done
-for n in $POOL; do
-  for _ in $(seq 100); do [ -e "$ptys/com$n" ] && [ -e "$ptys/com$((n + 100))" ] && break; sleep 0.05; done
-  for c in $n $((n + 100)); do
-    rm -f "$WINEPREFIX/dosdevices/com$c" "$WINEPREFIX/dosdevices/com$c.off"
-    ln -s "$ptys/com$c" "$WINEPREFIX/dosdevices/com$c"
-  done
-done
+# shellcheck disable=SC2086 # the pool is a list of numbers
+wine_com_pairs "$ptys" $POOL || echo "wine-test: not every COM pair came up" >&2
 
-# A server that lives for the whole run, and wine's service processes
-# started without CTest's pipes (else CTest waits for them forever).
-wineserver -p </dev/null >/dev/null 2>&1
-wine cmd /c exit </dev/null >/dev/null 2>&1
+# A server that lives for the whole run.
+wine_server_start
 
 # One test at a time: the COM pool and the registry's serial-port map are
 # shared by every test process of the prefix.
