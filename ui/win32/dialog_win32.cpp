@@ -9,22 +9,14 @@
 #include "ui/common/shown_cache.h"
 #include "ui/dialog.h"
 
-#include <windows.h>
-#include <commctrl.h>
-
-// The platform's headers name their functions through macros (MessageBox
-// for MessageBoxA, ...) that would rename ours.
-#undef GetWindowText
-#undef LoadIcon
-#undef LoadString
-#undef MessageBox
-#undef SetWindowText
+#include "ui/win32/win32_api.h"
 
 namespace ui {
-namespace {
 
-HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
-WindowHandle Handle(HWND window) { return reinterpret_cast<WindowHandle>(window); }
+using win32::ToHandle;
+using win32::ToHwnd;
+
+namespace {
 
 // Private messages of our dialogs. kEndMessage ends the dialog with the
 // result that Dialog::EndDialog recorded; kRunMessage runs the function its
@@ -74,11 +66,11 @@ void RunOnWindowThread(HWND window, const std::function<void()>& run) {
 // system's, which it reuses, so this runs when the dialog comes and when it
 // goes.
 BOOL CALLBACK ForgetChild(HWND child, LPARAM) {
-  detail::Forget(Handle(child));
+  detail::Forget(ToHandle(child));
   return TRUE;
 }
 void ForgetWindows(HWND dialog) {
-  detail::Forget(Handle(dialog));
+  detail::Forget(ToHandle(dialog));
   EnumChildWindows(dialog, ForgetChild, 0);
 }
 
@@ -103,7 +95,7 @@ struct DialogAccess {
         dialogs.live[window] = Ending{};
       }
       ForgetWindows(window);
-      dialog.window_.store(Handle(window));
+      dialog.window_.store(ToHandle(window));
       return dialog.OnInitDialog() ? TRUE : FALSE;
     }
     auto* dialog = reinterpret_cast<Dialog*>(GetWindowLongPtrA(window, DWLP_USER));
@@ -189,7 +181,7 @@ Dialog::~Dialog() = default;
 
 int Dialog::DoModal() {
   InitCommonControlsOnce();
-  HWND owner = Hwnd(parent_);
+  HWND owner = ToHwnd(parent_);
   if (owner != nullptr && !::IsWindow(owner)) return -1;
   // Without a parent the dialog is owned by the thread's active window, as
   // the platform's dialog class does: the about box keeps the main dialog
@@ -201,13 +193,13 @@ int Dialog::DoModal() {
 }
 
 WindowHandle Dialog::Item(int id) const {
-  const HWND window = Hwnd(Handle());
+  const HWND window = ToHwnd(Handle());
   if (window == nullptr) return NoWindow;
   return reinterpret_cast<WindowHandle>(GetDlgItem(window, id));
 }
 
 void Dialog::EndDialog(int result) {
-  const HWND window = Hwnd(Handle());
+  const HWND window = ToHwnd(Handle());
   if (window == nullptr) return;
   {
     Dialogs& dialogs = LiveDialogs();
@@ -231,24 +223,24 @@ bool Dialog::UpdateData(bool save) {
 }
 
 bool Dialog::SetTimer(uintptr_t id, uint32_t ms) {
-  const HWND window = Hwnd(Handle());
+  const HWND window = ToHwnd(Handle());
   if (window == nullptr) return false;
   // The system's timers may be set on another thread's window of the process.
   return ::SetTimer(window, id, plat::RealMs(ms), nullptr) != 0;
 }
 
 bool Dialog::KillTimer(uintptr_t id) {
-  const HWND window = Hwnd(Handle());
+  const HWND window = ToHwnd(Handle());
   if (window == nullptr) return false;
   return ::KillTimer(window, id) != FALSE;
 }
 
 void Dialog::SetIcon(IconHandle icon, bool big) {
-  SendMessageA(Hwnd(Handle()), WM_SETICON, big ? ICON_BIG : ICON_SMALL, static_cast<LPARAM>(icon));
+  SendMessageA(ToHwnd(Handle()), WM_SETICON, big ? ICON_BIG : ICON_SMALL, static_cast<LPARAM>(icon));
 }
 
 bool Dialog::AppendSystemMenuItem(uint32_t id, const std::string& text) {
-  const HWND window = Hwnd(Handle());
+  const HWND window = ToHwnd(Handle());
   if (window == nullptr) return false;
   const HMENU menu = GetSystemMenu(window, FALSE);
   if (menu == nullptr) return false;
@@ -256,7 +248,7 @@ bool Dialog::AppendSystemMenuItem(uint32_t id, const std::string& text) {
          AppendMenuA(menu, MF_STRING, id, text.c_str()) != FALSE;
 }
 
-bool Dialog::IsIconic() const { return ::IsIconic(Hwnd(Handle())) != FALSE; }
+bool Dialog::IsIconic() const { return ::IsIconic(ToHwnd(Handle())) != FALSE; }
 
 bool Dialog::OnInitDialog() {
   UpdateData(false);
@@ -285,7 +277,7 @@ bool Dialog::OnPaint() { return false; }
 IconHandle Dialog::OnQueryDragIcon() { return 0; }
 
 void SetFocus(WindowHandle window) {
-  const HWND hwnd = Hwnd(window);
+  const HWND hwnd = ToHwnd(window);
   // The keyboard focus belongs to a thread's input: it is set on the thread
   // that owns the window.
   RunOnWindowThread(hwnd, [hwnd] { ::SetFocus(hwnd); });
@@ -298,7 +290,7 @@ struct PaintContext::Impl {
 };
 
 PaintContext::PaintContext(Dialog& dialog) : dialog_(dialog), impl_(new Impl) {
-  impl_->window = Hwnd(dialog_.Handle());
+  impl_->window = ToHwnd(dialog_.Handle());
   impl_->device = BeginPaint(impl_->window, &impl_->paint);
 }
 

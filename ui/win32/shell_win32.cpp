@@ -7,23 +7,13 @@
 
 #include "ui/dialog.h"
 
-#include <windows.h>
-#include <commdlg.h>
-#include <objbase.h>
-#include <shlobj.h>
-
-// The platform's headers name their functions through macros (MessageBox
-// for MessageBoxA, ...) that would rename ours.
-#undef GetWindowText
-#undef LoadIcon
-#undef LoadString
-#undef MessageBox
-#undef SetWindowText
+#include "ui/win32/win32_api.h"
 
 namespace ui {
-namespace {
 
-HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+using win32::ToHwnd;
+
+namespace {
 
 HINSTANCE Module() { return GetModuleHandleA(nullptr); }
 
@@ -96,7 +86,7 @@ IconHandle LoadIcon(int id) {
 
 int MessageBox(WindowHandle owner, const std::string& text, unsigned flags) {
   if ((flags & MbIconMask) == 0) flags |= MbIconExclamation;
-  return MessageBoxA(Hwnd(owner), text.c_str(), AppName().c_str(), flags);
+  return MessageBoxA(ToHwnd(owner), text.c_str(), AppName().c_str(), flags);
 }
 
 bool BrowseForFolder(std::string& path) {
@@ -128,7 +118,7 @@ bool OpenFileDialog(WindowHandle owner, const std::string& filter, std::string& 
   path.copy(file.data(), file.size() - 1);
   OPENFILENAMEA open{};
   open.lStructSize = sizeof open;
-  open.hwndOwner = Hwnd(owner);
+  open.hwndOwner = ToHwnd(owner);
   open.lpstrFilter = filter.empty() ? nullptr : filters.c_str();
   open.lpstrFile = file.data();
   open.nMaxFile = static_cast<DWORD>(file.size());

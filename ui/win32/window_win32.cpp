@@ -9,21 +9,13 @@
 #include "ui/dialog.h"
 #include "ui/window.h"
 
-#include <windows.h>
-#include <commctrl.h>
-
-// The platform's headers name their functions through macros (MessageBox
-// for MessageBoxA, ...) that would rename ours.
-#undef GetWindowText
-#undef LoadIcon
-#undef LoadString
-#undef MessageBox
-#undef SetWindowText
+#include "ui/win32/win32_api.h"
 
 namespace ui {
-namespace {
 
-HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+using win32::ToHwnd;
+
+namespace {
 
 bool HasClass(HWND window, const char* name) {
   char buffer[64];
@@ -33,10 +25,10 @@ bool HasClass(HWND window, const char* name) {
 bool IsComboBox(HWND window) { return HasClass(window, WC_COMBOBOXA); }
 
 void RawSendText(WindowHandle window, const char* text) {
-  SendMessageA(Hwnd(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text != nullptr ? text : ""));
+  SendMessageA(ToHwnd(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text != nullptr ? text : ""));
 }
 void RawSendProgress(WindowHandle window, int position) {
-  SendMessageA(Hwnd(window), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  SendMessageA(ToHwnd(window), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 using detail::OtherWrite;
@@ -58,7 +50,7 @@ std::string ReadText(Length length, Read read) {
 
 }  // namespace
 
-bool IsWindow(WindowHandle window) { return window != NoWindow && ::IsWindow(Hwnd(window)) != FALSE; }
+bool IsWindow(WindowHandle window) { return window != NoWindow && ::IsWindow(ToHwnd(window)) != FALSE; }
 
 // A send that the window already shows is left out: the download engine
 // repeats its status line and progress value for every block.
@@ -70,39 +62,39 @@ void PostCommand(WindowHandle window, uint32_t id) {
   // WM_COMMAND carries a 16-bit id: a larger one would arrive as another
   // command, so it is dropped.
   if (id > 0xFFFF) return;
-  PostMessageA(Hwnd(window), WM_COMMAND, MAKEWPARAM(id, 0), 0);
+  PostMessageA(ToHwnd(window), WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 
 void SetWindowText(WindowHandle window, const std::string& text) {
-  OtherWrite(window, [&] { SendMessageA(Hwnd(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); });
+  OtherWrite(window, [&] { SendMessageA(ToHwnd(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); });
 }
 
 std::string GetWindowText(WindowHandle window) {
-  const HWND hwnd = Hwnd(window);
+  const HWND hwnd = ToHwnd(window);
   return ReadText([&] { return SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0); },
                   [&](char* buffer, size_t size) {
                     return SendMessageA(hwnd, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buffer));
                   });
 }
 
-void EnableWindow(WindowHandle window, bool enable) { ::EnableWindow(Hwnd(window), enable ? TRUE : FALSE); }
+void EnableWindow(WindowHandle window, bool enable) { ::EnableWindow(ToHwnd(window), enable ? TRUE : FALSE); }
 
-bool IsWindowEnabled(WindowHandle window) { return ::IsWindowEnabled(Hwnd(window)) != FALSE; }
+bool IsWindowEnabled(WindowHandle window) { return ::IsWindowEnabled(ToHwnd(window)) != FALSE; }
 
 int ComboAddString(WindowHandle combo, const std::string& text) {
-  if (!IsComboBox(Hwnd(combo))) return -1;
-  const LRESULT index = SendMessageA(Hwnd(combo), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  if (!IsComboBox(ToHwnd(combo))) return -1;
+  const LRESULT index = SendMessageA(ToHwnd(combo), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
   return index < 0 ? -1 : static_cast<int>(index);
 }
 
 int ComboCount(WindowHandle combo) {
-  if (!IsComboBox(Hwnd(combo))) return 0;
-  const LRESULT count = SendMessageA(Hwnd(combo), CB_GETCOUNT, 0, 0);
+  if (!IsComboBox(ToHwnd(combo))) return 0;
+  const LRESULT count = SendMessageA(ToHwnd(combo), CB_GETCOUNT, 0, 0);
   return count < 0 ? 0 : static_cast<int>(count);
 }
 
 std::string ComboItem(WindowHandle combo, int index) {
-  const HWND hwnd = Hwnd(combo);
+  const HWND hwnd = ToHwnd(combo);
   if (!IsComboBox(hwnd)) return {};
   return ReadText([&] { return SendMessageA(hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0); },
                   [&](char* buffer, size_t size) -> LRESULT {
@@ -116,18 +108,18 @@ std::string ComboItem(WindowHandle combo, int index) {
 }
 
 void ComboSetCurSel(WindowHandle combo, int index) {
-  if (!IsComboBox(Hwnd(combo))) return;
-  OtherWrite(combo, [&] { SendMessageA(Hwnd(combo), CB_SETCURSEL, static_cast<WPARAM>(index), 0); });
+  if (!IsComboBox(ToHwnd(combo))) return;
+  OtherWrite(combo, [&] { SendMessageA(ToHwnd(combo), CB_SETCURSEL, static_cast<WPARAM>(index), 0); });
 }
 
 int ComboCurSel(WindowHandle combo) {
-  if (!IsComboBox(Hwnd(combo))) return -1;
-  return static_cast<int>(SendMessageA(Hwnd(combo), CB_GETCURSEL, 0, 0));
+  if (!IsComboBox(ToHwnd(combo))) return -1;
+  return static_cast<int>(SendMessageA(ToHwnd(combo), CB_GETCURSEL, 0, 0));
 }
 
 int GetProgress(WindowHandle progress) {
-  if (!HasClass(Hwnd(progress), PROGRESS_CLASSA)) return 0;
-  return static_cast<int>(SendMessageA(Hwnd(progress), PBM_GETPOS, 0, 0));
+  if (!HasClass(ToHwnd(progress), PROGRESS_CLASSA)) return 0;
+  return static_cast<int>(SendMessageA(ToHwnd(progress), PBM_GETPOS, 0, 0));
 }
 
 void ExchangeControl(DataExchange& dx, int id, WindowHandle& control) { control = dx.Owner().Item(id); }
@@ -140,14 +132,14 @@ void ExchangeText(DataExchange& dx, int id, std::string& value) {
     value = GetWindowText(control);
     return;
   }
-  if (!IsComboBox(Hwnd(control))) {
+  if (!IsComboBox(ToHwnd(control))) {
     SetWindowText(control, value);
     return;
   }
   OtherWrite(control, [&] {
     const LRESULT found =
-        SendMessageA(Hwnd(control), CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(value.c_str()));
-    if (found == CB_ERR) SendMessageA(Hwnd(control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
+        SendMessageA(ToHwnd(control), CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(value.c_str()));
+    if (found == CB_ERR) SendMessageA(ToHwnd(control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
   });
 }
 

@@ -95,6 +95,22 @@ KindStyle StyleOf(const res::ControlTemplate& c) {
   return {0, 0};
 }
 
+// Checks that each control of the template has its counterpart, in the same
+// place of the order, with its id, class and starting state, and runs
+// `check` on the two.
+template <typename Got, typename Check>
+void ForEachControl(const res::DialogTemplate& t, const std::vector<Got>& got, Check check) {
+  ASSERT_EQ(got.size(), t.controls.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    const res::ControlTemplate& want = t.controls[i];
+    SCOPED_TRACE("control " + std::to_string(i) + " \"" + want.caption + "\"");
+    EXPECT_EQ(got[i].id, want.id);
+    EXPECT_TRUE(SameText(got[i].className, ClassOf(want.kind))) << got[i].className;
+    EXPECT_EQ((got[i].style & WsDisabled) != 0, want.disabled);
+    check(want, got[i], i);
+  }
+}
+
 class TemplateTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(TemplateTest, TheScriptSaysWhatTheTemplateSays) {
@@ -108,13 +124,7 @@ TEST_P(TemplateTest, TheScriptSaysWhatTheTemplateSays) {
   EXPECT_EQ(script.pointSize, 8);
   EXPECT_EQ(script.units, (Rect{0, 0, t->width, t->height}));
   EXPECT_EQ((script.exStyle & WsExAppWindow) != 0, t->appWindow);
-  ASSERT_EQ(script.items.size(), t->controls.size());
-  for (size_t i = 0; i < t->controls.size(); ++i) {
-    const res::ControlTemplate& want = t->controls[i];
-    const TemplateItem& got = script.items[i];
-    SCOPED_TRACE("control " + std::to_string(i) + " \"" + want.caption + "\"");
-    EXPECT_EQ(got.id, want.id);
-    EXPECT_TRUE(SameText(got.className, ClassOf(want.kind))) << got.className;
+  ForEachControl(*t, script.items, [](const res::ControlTemplate& want, const TemplateItem& got, size_t) {
     if (want.kind == ControlKind::StaticIcon) {
       EXPECT_EQ(got.textResource, IDR_MAINFRAME);
     } else {
@@ -123,8 +133,7 @@ TEST_P(TemplateTest, TheScriptSaysWhatTheTemplateSays) {
     EXPECT_EQ(got.units, (Rect{want.x, want.y, want.width, want.height}));
     const KindStyle style = StyleOf(want);
     EXPECT_EQ(got.style & style.mask, style.bits);
-    EXPECT_EQ((got.style & WsDisabled) != 0, want.disabled);
-  }
+  });
 }
 
 TEST_P(TemplateTest, TheSystemBuildsTheDialogOfTheTemplate) {
@@ -142,14 +151,7 @@ TEST_P(TemplateTest, TheSystemBuildsTheDialogOfTheTemplate) {
   for (const res::ControlTemplate& c : t->controls) lastDefault = c.defaultButton ? c.id : lastDefault;
   EXPECT_EQ(built.defaultButton, lastDefault);
 
-  ASSERT_EQ(built.controls.size(), t->controls.size());
-  for (size_t i = 0; i < t->controls.size(); ++i) {
-    const res::ControlTemplate& want = t->controls[i];
-    const WindowFacts& got = built.controls[i];
-    SCOPED_TRACE("control " + std::to_string(i) + " \"" + want.caption + "\"");
-    EXPECT_EQ(got.id, want.id);
-    EXPECT_TRUE(SameText(got.className, ClassOf(want.kind))) << got.className;
-    EXPECT_EQ((got.style & WsDisabled) != 0, want.disabled);
+  ForEachControl(*t, built.controls, [&](const res::ControlTemplate& want, const WindowFacts& got, size_t i) {
     // A combo box's window text is its empty edit field; a static icon's
     // names its icon resource.
     if (want.kind != ControlKind::StaticIcon) {
@@ -164,7 +166,7 @@ TEST_P(TemplateTest, TheSystemBuildsTheDialogOfTheTemplate) {
     } else if (want.kind != ControlKind::StaticIcon) {  // an icon takes the icon's size
       EXPECT_EQ(got.pixels, place);
     }
-  }
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Resources, TemplateTest, ::testing::Values(IDD_MAIN_DIALOG, IDD_ABOUT_DIALOG));

@@ -4,14 +4,14 @@
 #include <cstring>
 #include <thread>
 
-#include <windows.h>
-#include <commctrl.h>
+#include "ui/win32/win32_api.h"
 
 namespace ui::probe {
-namespace {
 
-HWND Hwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
-WindowHandle Handle(HWND window) { return reinterpret_cast<WindowHandle>(window); }
+using win32::ToHandle;
+using win32::ToHwnd;
+
+namespace {
 
 std::string ClassName(HWND window) {
   char buffer[256] = {};
@@ -143,7 +143,7 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context) {
 }  // namespace
 
 WindowFacts Facts(WindowHandle window) {
-  const HWND hwnd = Hwnd(window);
+  const HWND hwnd = ToHwnd(window);
   WindowFacts facts;
   facts.window = window;
   facts.id = static_cast<int>(static_cast<short>(GetDlgCtrlID(hwnd)));
@@ -162,7 +162,7 @@ WindowFacts Facts(WindowHandle window) {
 
 std::vector<WindowFacts> Children(WindowHandle dialog) {
   std::vector<WindowFacts> facts;
-  for (HWND child : ChildWindows(Hwnd(dialog))) facts.push_back(Facts(Handle(child)));
+  for (HWND child : ChildWindows(ToHwnd(dialog))) facts.push_back(Facts(ToHandle(child)));
   return facts;
 }
 
@@ -214,7 +214,7 @@ DialogResource ReadDialogResource(int id) {
 }
 
 int DefaultButton(WindowHandle dialog) {
-  const LRESULT answer = SendMessageA(Hwnd(dialog), DM_GETDEFID, 0, 0);
+  const LRESULT answer = SendMessageA(ToHwnd(dialog), DM_GETDEFID, 0, 0);
   return HIWORD(answer) == DC_HASDEFID ? LOWORD(answer) : 0;
 }
 
@@ -222,20 +222,20 @@ Rect DialogUnitsToPixels(WindowHandle dialog, Rect units) {
   // The dialog manager maps a control's place and size each on its own.
   RECT place{units.x, units.y, units.x, units.y};
   RECT size{0, 0, units.width, units.height};
-  MapDialogRect(Hwnd(dialog), &place);
-  MapDialogRect(Hwnd(dialog), &size);
+  MapDialogRect(ToHwnd(dialog), &place);
+  MapDialogRect(ToHwnd(dialog), &size);
   return {place.left, place.top, size.right, size.bottom};
 }
 
 Rect ClientRect(WindowHandle window) {
   RECT rect{};
-  GetClientRect(Hwnd(window), &rect);
+  GetClientRect(ToHwnd(window), &rect);
   return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 
-WindowHandle Owner(WindowHandle window) { return Handle(GetWindow(Hwnd(window), GW_OWNER)); }
+WindowHandle Owner(WindowHandle window) { return ToHandle(GetWindow(ToHwnd(window), GW_OWNER)); }
 
-WindowHandle DialogItem(WindowHandle dialog, int id) { return Handle(GetDlgItem(Hwnd(dialog), id)); }
+WindowHandle DialogItem(WindowHandle dialog, int id) { return ToHandle(GetDlgItem(ToHwnd(dialog), id)); }
 
 Popup MenuPopup(int menuId, int index) {
   Popup popup;
@@ -248,20 +248,20 @@ Popup MenuPopup(int menuId, int index) {
 }
 
 std::vector<MenuItem> SystemMenu(WindowHandle dialog) {
-  const HMENU menu = GetSystemMenu(Hwnd(dialog), FALSE);
+  const HMENU menu = GetSystemMenu(ToHwnd(dialog), FALSE);
   return menu == nullptr ? std::vector<MenuItem>{} : Items(menu);
 }
 
 IconHandle WindowIcon(WindowHandle window, bool big) {
-  return static_cast<IconHandle>(SendMessageA(Hwnd(window), WM_GETICON, big ? ICON_BIG : ICON_SMALL, 0));
+  return static_cast<IconHandle>(SendMessageA(ToHwnd(window), WM_GETICON, big ? ICON_BIG : ICON_SMALL, 0));
 }
 
 IconHandle StaticIcon(WindowHandle staticControl) {
-  return static_cast<IconHandle>(SendMessageA(Hwnd(staticControl), STM_GETICON, 0, 0));
+  return static_cast<IconHandle>(SendMessageA(ToHwnd(staticControl), STM_GETICON, 0, 0));
 }
 
 IconHandle QueryDragIcon(WindowHandle window) {
-  return static_cast<IconHandle>(SendMessageA(Hwnd(window), WM_QUERYDRAGICON, 0, 0));
+  return static_cast<IconHandle>(SendMessageA(ToHwnd(window), WM_QUERYDRAGICON, 0, 0));
 }
 
 Rect IconSize(IconHandle icon) {
@@ -307,42 +307,42 @@ std::uintptr_t CurrentCursor() { return reinterpret_cast<std::uintptr_t>(GetCurs
 
 std::uintptr_t WaitCursor() { return reinterpret_cast<std::uintptr_t>(LoadCursorA(nullptr, IDC_WAIT)); }
 
-WindowHandle Focused() { return Handle(GetFocus()); }
+WindowHandle Focused() { return ToHandle(GetFocus()); }
 
 bool Click(WindowHandle dialog, int id) {
-  const HWND button = GetDlgItem(Hwnd(dialog), id);
-  if (button == nullptr || !IsWindowEnabled(button) || !IsWindowEnabled(Hwnd(dialog))) return false;
-  return PostMessageA(Hwnd(dialog), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button)) != FALSE;
+  const HWND button = GetDlgItem(ToHwnd(dialog), id);
+  if (button == nullptr || !IsWindowEnabled(button) || !IsWindowEnabled(ToHwnd(dialog))) return false;
+  return PostMessageA(ToHwnd(dialog), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button)) != FALSE;
 }
 
 void Notify(WindowHandle dialog, int id, int code) {
-  PostMessageA(Hwnd(dialog), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(Hwnd(dialog), id)));
+  PostMessageA(ToHwnd(dialog), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(ToHwnd(dialog), id)));
 }
 
-void Close(WindowHandle dialog) { PostMessageA(Hwnd(dialog), WM_CLOSE, 0, 0); }
+void Close(WindowHandle dialog) { PostMessageA(ToHwnd(dialog), WM_CLOSE, 0, 0); }
 
-void SysCommand(WindowHandle dialog, uint32_t command) { PostMessageA(Hwnd(dialog), WM_SYSCOMMAND, command, 0); }
+void SysCommand(WindowHandle dialog, uint32_t command) { PostMessageA(ToHwnd(dialog), WM_SYSCOMMAND, command, 0); }
 
 void Repaint(WindowHandle window) {
-  RedrawWindow(Hwnd(window), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  RedrawWindow(ToHwnd(window), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
-void Minimise(WindowHandle window) { ShowWindow(Hwnd(window), SW_MINIMIZE); }
+void Minimise(WindowHandle window) { ShowWindow(ToHwnd(window), SW_MINIMIZE); }
 
 WindowHandle WaitForDialogWindow(const std::string& caption, uint32_t ms, WindowHandle except) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    DialogSearch search{caption, Hwnd(except)};
+    DialogSearch search{caption, ToHwnd(except)};
     EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
     // A dialog shows once its controls are made and its start has run.
-    if (search.found != nullptr && IsWindowVisible(search.found)) return Handle(search.found);
+    if (search.found != nullptr && IsWindowVisible(search.found)) return ToHandle(search.found);
     if (std::chrono::steady_clock::now() >= deadline) return NoWindow;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
 std::string MessageBoxText(WindowHandle box) {
-  for (HWND child : ChildWindows(Hwnd(box))) {
+  for (HWND child : ChildWindows(ToHwnd(box))) {
     if (lstrcmpiA(ClassName(child).c_str(), "Static") == 0 && !IsIconStatic(child)) {
       if (std::string text = Text(child); !text.empty()) return text;
     }
@@ -351,22 +351,22 @@ std::string MessageBoxText(WindowHandle box) {
 }
 
 IconHandle MessageBoxIcon(WindowHandle box) {
-  for (HWND child : ChildWindows(Hwnd(box))) {
-    if (IsIconStatic(child) && IsWindowVisible(child)) return StaticIcon(Handle(child));
+  for (HWND child : ChildWindows(ToHwnd(box))) {
+    if (IsIconStatic(child) && IsWindowVisible(child)) return StaticIcon(ToHandle(child));
   }
   return 0;
 }
 
 std::vector<int> ButtonIds(WindowHandle dialog) {
   std::vector<int> ids;
-  for (HWND child : ChildWindows(Hwnd(dialog))) {
+  for (HWND child : ChildWindows(ToHwnd(dialog))) {
     if (lstrcmpiA(ClassName(child).c_str(), "Button") == 0 && IsWindowVisible(child)) ids.push_back(GetDlgCtrlID(child));
   }
   return ids;
 }
 
 void TypeText(WindowHandle dialog, int id, const std::string& text) {
-  SendMessageA(GetDlgItem(Hwnd(dialog), id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  SendMessageA(GetDlgItem(ToHwnd(dialog), id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 }  // namespace ui::probe
