@@ -42,7 +42,7 @@ class Helpers {
   std::vector<std::thread> threads_;
 };
 
-TEST(Dialog, InitDialogHasTheWindowAndLoadsTheMembers) {
+TEST(Win32Dialog, InitDialogHasTheWindowAndLoadsTheMembers) {
   RecordingDialog dialog(IDD_MAIN_DIALOG);
   dialog.exchange = true;
   dialog.statusText = "Searching Device...";
@@ -68,7 +68,7 @@ TEST(Dialog, InitDialogHasTheWindowAndLoadsTheMembers) {
   EXPECT_EQ(dialog.Item(IDC_STATUS_TEXT), NoWindow);
 }
 
-TEST(Dialog, TheComboBoxExchangeSelectsByPrefixOrTakesTheText) {
+TEST(Win32Dialog, TheComboBoxExchangeSelectsByPrefixOrTakesTheText) {
   struct Case {
     const char* value;
     int selected;  // -1: nothing selected
@@ -108,7 +108,7 @@ TEST(Dialog, TheComboBoxExchangeSelectsByPrefixOrTakesTheText) {
   EXPECT_EQ(dialog.RunModal(), ui::IdOk);
 }
 
-TEST(Dialog, TheComboListKeepsDuplicatesAndRefusesOtherControls) {
+TEST(Win32Dialog, TheComboListKeepsDuplicatesAndRefusesOtherControls) {
   RecordingDialog dialog(IDD_MAIN_DIALOG);
   dialog.onInit = [&](RecordingDialog& d) {
     const WindowHandle combo = d.Item(IDC_IMAGE_FOLDER);
@@ -135,7 +135,7 @@ TEST(Dialog, TheComboListKeepsDuplicatesAndRefusesOtherControls) {
   EXPECT_EQ(dialog.RunModal(), ui::IdOk);
 }
 
-TEST(Dialog, CommandsReachTheHandlersInTheOrderPosted) {
+TEST(Win32Dialog, CommandsReachTheHandlersInTheOrderPosted) {
   Helpers helpers;
   RecordingDialog dialog(IDD_MAIN_DIALOG);
   dialog.onCommand = [](uint32_t id) { return id != ui::IdCancel; };
@@ -161,7 +161,7 @@ TEST(Dialog, CommandsReachTheHandlersInTheOrderPosted) {
   EXPECT_EQ(dialog.Events(), want);
 }
 
-TEST(Dialog, UnhandledOkSavesTheDataAndEndsTheDialog) {
+TEST(Win32Dialog, UnhandledOkSavesTheDataAndEndsTheDialog) {
   Helpers helpers;
   RecordingDialog dialog(IDD_MAIN_DIALOG);
   dialog.exchange = true;
@@ -180,7 +180,7 @@ TEST(Dialog, UnhandledOkSavesTheDataAndEndsTheDialog) {
   EXPECT_EQ(dialog.Events(), want);
 }
 
-TEST(Dialog, ClosingReachesOnCloseAndTheBaseCancels) {
+TEST(Win32Dialog, ClosingReachesOnCloseAndTheBaseCancels) {
   struct Case {
     const char* name;
     bool systemMenu;
@@ -209,7 +209,7 @@ TEST(Dialog, ClosingReachesOnCloseAndTheBaseCancels) {
   }
 }
 
-TEST(Dialog, EndDialogFromAnotherThreadKeepsTheFirstResult) {
+TEST(Win32Dialog, EndDialogFromAnotherThreadKeepsTheFirstResult) {
   Helpers helpers;
   RecordingDialog dialog(IDD_MAIN_DIALOG);
   dialog.onInit = [&](RecordingDialog& d) {
@@ -231,7 +231,7 @@ TEST(Dialog, EndDialogFromAnotherThreadKeepsTheFirstResult) {
   EXPECT_FALSE(dialog.KillTimer(1));
 }
 
-TEST(Dialog, TimersSetAndKilledFromAnotherThread) {
+TEST(Win32Dialog, TimersSetAndKilledFromAnotherThread) {
   Helpers helpers;
   RecordingDialog dialog(IDD_MAIN_DIALOG);
   dialog.onInit = [&](RecordingDialog& d) {
@@ -253,7 +253,7 @@ TEST(Dialog, TimersSetAndKilledFromAnotherThread) {
   EXPECT_GE(Count(events, "timer 117"), 1);
 }
 
-TEST(Dialog, TextsAndProgressSentFromAnotherThread) {
+TEST(Win32Dialog, TextsAndProgressSentFromAnotherThread) {
   Helpers helpers;
   WindowHandle status = NoWindow;
   RecordingDialog dialog(IDD_MAIN_DIALOG);
@@ -294,7 +294,7 @@ TEST(Dialog, TextsAndProgressSentFromAnotherThread) {
   EXPECT_FALSE(ui::IsWindow(NoWindow));
 }
 
-TEST(Dialog, FocusSetFromAnotherThreadMovesToTheControl) {
+TEST(Win32Dialog, FocusSetFromAnotherThreadMovesToTheControl) {
   Helpers helpers;
   WindowHandle button = NoWindow;
   WindowHandle focused = NoWindow;
@@ -316,7 +316,7 @@ TEST(Dialog, FocusSetFromAnotherThreadMovesToTheControl) {
   EXPECT_EQ(focused, button);
 }
 
-TEST(Dialog, SystemMenuItemAndIcons) {
+TEST(Win32Dialog, SystemMenuItemAndIcons) {
   RecordingDialog dialog(IDD_MAIN_DIALOG);
   dialog.onInit = [&](RecordingDialog& d) {
     const std::string about = ui::LoadString(IDS_ABOUT_MENU_ITEM);
@@ -341,7 +341,7 @@ TEST(Dialog, SystemMenuItemAndIcons) {
   EXPECT_EQ(dialog.RunModal(), ui::IdOk);
 }
 
-TEST(Dialog, TheAboutBoxRunsInsideTheMainDialog) {
+TEST(Win32Dialog, TheAboutBoxRunsInsideTheMainDialog) {
   Helpers helpers;
   int aboutResult = 0;
   bool mainEnabledDuring = true;
@@ -375,7 +375,7 @@ TEST(Dialog, TheAboutBoxRunsInsideTheMainDialog) {
   EXPECT_FALSE(mainEnabledDuring);
 }
 
-TEST(Dialog, PaintingThroughThePaintContext) {
+TEST(Win32Dialog, PaintingThroughThePaintContext) {
   Helpers helpers;
   const ui::IconHandle icon = ui::LoadIcon(IDR_MAINFRAME);
   int width = -1;
@@ -408,7 +408,7 @@ TEST(Dialog, PaintingThroughThePaintContext) {
   EXPECT_EQ(dragged, icon);
 }
 
-TEST(Dialog, AMessageBoxFromAnotherThreadWhileTheDialogRuns) {
+TEST(Win32Dialog, AMessageBoxFromAnotherThreadWhileTheDialogRuns) {
   Helpers helpers;
   int answer = 0;
   std::string shown;
@@ -443,7 +443,7 @@ TEST(Dialog, AMessageBoxFromAnotherThreadWhileTheDialogRuns) {
   EXPECT_EQ(iconShown, ui::probe::ExclamationIcon());
 }
 
-TEST(Dialog, MessageBoxesShowTheirButtonsAndIconAndAnswer) {
+TEST(Win32Dialog, MessageBoxesShowTheirButtonsAndIconAndAnswer) {
   struct Case {
     unsigned flags;
     std::vector<int> buttons;
@@ -475,7 +475,7 @@ TEST(Dialog, MessageBoxesShowTheirButtonsAndIconAndAnswer) {
   }
 }
 
-TEST(Dialog, TheWaitCursorIsCounted) {
+TEST(Win32Dialog, TheWaitCursorIsCounted) {
   const std::uintptr_t before = ui::probe::CurrentCursor();
   ASSERT_NE(before, ui::probe::WaitCursor());
   ui::BeginWaitCursor();
@@ -493,7 +493,7 @@ TEST(Dialog, TheWaitCursorIsCounted) {
   EXPECT_EQ(ui::probe::CurrentCursor(), before);
 }
 
-TEST(Dialog, TheProgramIsNamedAfterItsExecutable) { EXPECT_EQ(ui::AppName(), "ui_win32_tests"); }
+TEST(Win32Dialog, TheProgramIsNamedAfterItsExecutable) { EXPECT_EQ(ui::AppName(), "ui_win32_tests"); }
 
 // Cancels the next dialog window the system shows, after checking it with
 // `check`.
@@ -507,7 +507,7 @@ std::thread CancelNextDialog(Check check) {
   });
 }
 
-TEST(Dialog, CancelledBrowsersChangeNothing) {
+TEST(Win32Dialog, CancelledBrowsersChangeNothing) {
   std::string path = "unchanged";
   std::thread user = CancelNextDialog([](WindowHandle) {});
   EXPECT_FALSE(ui::BrowseForFolder(path));
@@ -527,7 +527,7 @@ TEST(Dialog, CancelledBrowsersChangeNothing) {
   EXPECT_EQ(filters, want);
 }
 
-TEST(Dialog, TheOpenFileDialogReturnsTheChosenFile) {
+TEST(Win32Dialog, TheOpenFileDialogReturnsTheChosenFile) {
   const std::filesystem::path file = std::filesystem::temp_directory_path() / "FILE_DEV";
   std::ofstream(file) << "x";
   std::string path;

@@ -169,9 +169,9 @@ TEST_P(TemplateTest, TheSystemBuildsTheDialogOfTheTemplate) {
   });
 }
 
-INSTANTIATE_TEST_SUITE_P(Resources, TemplateTest, ::testing::Values(IDD_MAIN_DIALOG, IDD_ABOUT_DIALOG));
+INSTANTIATE_TEST_SUITE_P(Win32Resources, TemplateTest, ::testing::Values(IDD_MAIN_DIALOG, IDD_ABOUT_DIALOG));
 
-TEST(Resources, TheWindowsHaveTheirStyles) {
+TEST(Win32Resources, TheWindowsHaveTheirStyles) {
   constexpr uint32_t kFrame = WsPopup | WsCaption | WsSysMenu | DsModalFrame;
   const DialogResource main = ReadDialogResource(IDD_MAIN_DIALOG);
   EXPECT_EQ(main.style & (kFrame | WsVisible), kFrame | WsVisible);
@@ -187,7 +187,7 @@ TEST(Resources, TheWindowsHaveTheirStyles) {
   EXPECT_NE(Build(*res::FindTemplate(IDD_ABOUT_DIALOG)).iconShown, 0u);
 }
 
-TEST(Resources, TheStringTableHoldsTheTexts) {
+TEST(Win32Resources, TheStringTableHoldsTheTexts) {
   struct Entry {
     int id;
     const char* text;
@@ -203,7 +203,7 @@ TEST(Resources, TheStringTableHoldsTheTexts) {
   EXPECT_EQ(ui::LoadString(115), "");
 }
 
-TEST(Resources, TheHideMenuReservesThePostedCommands) {
+TEST(Win32Resources, TheHideMenuReservesThePostedCommands) {
   const Popup hide = MenuPopup(IDR_HIDE_MENU, 0);
   EXPECT_EQ(hide.text, "Hide");
   ASSERT_EQ(hide.items.size(), 3u);
@@ -212,7 +212,7 @@ TEST(Resources, TheHideMenuReservesThePostedCommands) {
   EXPECT_EQ(hide.items[2].id, static_cast<uint32_t>(ID_EFS_FAILED));
 }
 
-TEST(Resources, TheIconLoadsInBothSizes) {
+TEST(Win32Resources, TheIconLoadsInBothSizes) {
   const ui::IconHandle icon = ui::LoadIcon(IDR_MAINFRAME);
   ASSERT_NE(icon, 0u);
   const Rect size = IconSize(icon);
@@ -224,14 +224,14 @@ TEST(Resources, TheIconLoadsInBothSizes) {
   EXPECT_EQ(ui::LoadIcon(IDR_MAINFRAME + 50), 0u);
 }
 
-TEST(Resources, TheVersionNamesTheProduct) {
+TEST(Win32Resources, TheVersionNamesTheProduct) {
   EXPECT_EQ(VersionText("ProductName"), "Tamri");
   EXPECT_EQ(VersionText("ProductVersion"), "1.1");
   EXPECT_EQ(VersionText("CompanyName"), "");
   EXPECT_EQ(FileVersionMajorMinor(), (1u << 16) | 1u);
 }
 
-TEST(Resources, AMissingTemplateCannotBeRun) {
+TEST(Win32Resources, AMissingTemplateCannotBeRun) {
   RecordingDialog dialog(4242);
   EXPECT_EQ(dialog.DoModal(), -1);
   EXPECT_TRUE(dialog.Events().empty());
