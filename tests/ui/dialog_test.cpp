@@ -535,6 +535,7 @@ TEST(NestedDialogTest, TheAboutBoxRunsInsideTheMainDialogsHandler) {
     const WindowHandle about = hl::WaitForDialog(IDD_ABOUT_DIALOG, kDeadlineMs);
     ASSERT_NE(about, NoWindow);
     EXPECT_EQ(hl::View(about)->caption, "About Tamri");
+    EXPECT_EQ(hl::WaitForDialog(0, kDeadlineMs), about);  // the newest of any template
     // The main dialog still runs and handles its commands meanwhile.
     EXPECT_EQ(hl::WaitForDialog(IDD_MAIN_DIALOG, kDeadlineMs), window);
     ui::PostCommand(window, 32771);

@@ -177,9 +177,14 @@ class ModalRun {
     const ui::WindowHandle window = ui::headless::WaitForDialog(dialog_.TemplateId(), kDeadlineMs);
     return window == dialog_.Handle() ? window : ui::NoWindow;
   }
-  // Waits for DoModal to return and gives its result.
+  // Waits for DoModal to return and gives its result; a dialog that did
+  // not end by the deadline is ended with -99, so that the test fails
+  // rather than hangs.
   int Result() {
-    EXPECT_TRUE(ui::headless::WaitForDialogEnd(dialog_.Handle(), kDeadlineMs));
+    if (!ui::headless::WaitForDialogEnd(dialog_.Handle(), kDeadlineMs)) {
+      ADD_FAILURE() << "the dialog did not end";
+      dialog_.EndDialog(-99);
+    }
     if (thread_.joinable()) thread_.join();
     return result_;
   }
