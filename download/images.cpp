@@ -6,9 +6,16 @@
 #include <new>
 #include <system_error>
 
-namespace download {
+#include "download/never_destroyed.h"
 
-ImageSlot ImageTable[ImageCount];
+namespace download {
+namespace {
+
+constinit NeverDestroyed<ImageSlot[ImageCount]> ImageStorage;
+
+}  // namespace
+
+constinit ImageSlot (&ImageTable)[ImageCount] = ImageStorage.value;
 
 namespace {
 

@@ -32,7 +32,8 @@ enum ImageIndex : int {
   ImageCount
 };
 
-extern ImageSlot ImageTable[ImageCount];
+// Never destroyed: a worker may still be using it when the process exits.
+extern ImageSlot (&ImageTable)[ImageCount];
 
 // Extra bytes after the file's contents in a LoadFile buffer; their contents
 // are unspecified.

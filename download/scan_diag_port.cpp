@@ -2,9 +2,16 @@
 
 #include <utility>
 
-namespace download {
+#include "download/never_destroyed.h"
 
-ScanDiagPortSlot ScanDiagPortHandle;
+namespace download {
+namespace {
+
+constinit NeverDestroyed<ScanDiagPortSlot> SlotStorage;
+
+}  // namespace
+
+constinit ScanDiagPortSlot& ScanDiagPortHandle = SlotStorage.value;
 
 void ScanDiagPortSlot::Put(plat::PortHandle port, int comPort) {
   plat::PortHandle replaced;

@@ -31,6 +31,8 @@ class ScanDiagPortSlot {
   ScannedPort held_;
 };
 
-extern ScanDiagPortSlot ScanDiagPortHandle;
+// Never destroyed: the link layer's scan and a transfer may still use it
+// when the process exits.
+extern ScanDiagPortSlot& ScanDiagPortHandle;
 
 }  // namespace download

@@ -65,45 +65,57 @@ struct RecvRingState {
   int Dropped = 0;             // bytes lost to a full ring since the open
 };
 
-DownloadPortState DownloadPort;
-RecvRingState RecvRing;
+// Built at first use and never destroyed: the worker and the receive thread
+// may still be running when the process exits.
+DownloadPortState& DownloadPort() {
+  static auto* const state = new DownloadPortState;
+  return *state;
+}
+RecvRingState& RecvRing() {
+  static auto* const ring = new RecvRingState;
+  return *ring;
+}
 
 int Unread() {
-  int n = RecvRing.WriteIndex.load() - RecvRing.ReadIndex.load();
+  RecvRingState& ring = RecvRing();
+  int n = ring.WriteIndex.load() - ring.ReadIndex.load();
   return n < 0 ? n + kRingSize : n;
 }
 
 void RecvRingReset() {
-  RecvRing.WriteIndex = 0;
-  RecvRing.ReadIndex = 0;
-  RecvRing.Wanted = 0;
-  RecvRing.Dropped = 0;
-  RecvRing.Bytes.fill(0x77);
+  RecvRingState& ring = RecvRing();
+  ring.WriteIndex = 0;
+  ring.ReadIndex = 0;
+  ring.Wanted = 0;
+  ring.Dropped = 0;
+  ring.Bytes.fill(0x77);
 }
 
 // Wakes the waiting caller once the unread count has reached what it wants.
 // Claiming Wanted first keeps two rechecks from signalling for one wait.
 void recv_push_tm() {
-  int wanted = RecvRing.Wanted.load();
+  RecvRingState& ring = RecvRing();
+  int wanted = ring.Wanted.load();
   if (wanted <= 0 || Unread() < wanted) return;
-  if (!RecvRing.Wanted.compare_exchange_strong(wanted, 0)) return;
-  if (!RecvRing.DataReady.Set()) {
+  if (!ring.Wanted.compare_exchange_strong(wanted, 0)) return;
+  if (!ring.DataReady.Set()) {
     // The platform layer keeps no error code for a failed signal.
     std::fprintf(stderr, "FATAL: recv_push_tm(): SetEvent() failed with Win32 error %d\n", 0);
   }
 }
 
 void RecvPush(const uint8_t* data, int count) {
+  RecvRingState& ring = RecvRing();
   if (count <= 0) return;
-  const int write = RecvRing.WriteIndex.load(std::memory_order_relaxed);
+  const int write = ring.WriteIndex.load(std::memory_order_relaxed);
   const int stored = std::min(count, kRingSize - 1 - Unread());
   const int first = std::min(stored, kRingSize - write);
-  std::memcpy(&RecvRing.Bytes[write], data, first);
-  std::memcpy(&RecvRing.Bytes[0], data + first, stored - first);
-  RecvRing.WriteIndex.store((write + stored) % kRingSize);
+  std::memcpy(&ring.Bytes[write], data, first);
+  std::memcpy(&ring.Bytes[0], data + first, stored - first);
+  ring.WriteIndex.store((write + stored) % kRingSize);
   if (stored < count) {
-    RecvRing.Dropped += count - stored;
-    plat::DebugDump("recv ring full: " + std::to_string(RecvRing.Dropped) +
+    ring.Dropped += count - stored;
+    plat::DebugDump("recv ring full: " + std::to_string(ring.Dropped) +
                     " bytes dropped since the open\n");
   }
   recv_push_tm();
@@ -126,12 +138,13 @@ bool DrainPort(plat::SerialPort& port) {
 }
 
 uint32_t RecvThreadProc(const plat::PortHandle& port) {
+  DownloadPortState& state = DownloadPort();
   int failures = 0;
-  while (!DownloadPort.StopRecv) {
+  while (!state.StopRecv) {
     uint32_t events = 0;
     if (port->WaitCommEvent(&events) && DrainPort(*port)) {
       failures = 0;
-    } else if (++failures > 1 && !DownloadPort.StopRecv) {
+    } else if (++failures > 1 && !state.StopRecv) {
       plat::Sleep(kRecvBackoffMs);
     }
   }
@@ -180,7 +193,7 @@ int ConfigurePort(plat::SerialPort& port, int rate, const char* mode) {
   dcb.fInX = 0;
   dcb.fErrorChar = 0;
   dcb.fNull = 0;
-  DownloadPort.Dcb = dcb;
+  DownloadPort().Dcb = dcb;
   if (!port.SetCommState(dcb)) return kErrPortOpen;
   port.SetupComm(kDriverQueueBytes, kDriverQueueBytes);
   if (!port.SetCommTimeouts(kPortTimeouts) || !port.SetCommMask(plat::EV_RXCHAR)) return kErrPortOpen;
@@ -189,18 +202,19 @@ int ConfigurePort(plat::SerialPort& port, int rate, const char* mode) {
 }
 
 int OpenAndConfigurePort(int port, int rate, const char* mode) {
-  DownloadPort.Handle = AcquirePort(port);
-  if (!DownloadPort.Handle) return kErrPortOpen;
-  int result = ConfigurePort(*DownloadPort.Handle, rate, mode);
+  DownloadPortState& state = DownloadPort();
+  state.Handle = AcquirePort(port);
+  if (!state.Handle) return kErrPortOpen;
+  int result = ConfigurePort(*state.Handle, rate, mode);
   if (result == 0) {
-    DownloadPort.StopRecv = false;
-    if (!DownloadPort.RecvThread.Start([handle = DownloadPort.Handle] { return RecvThreadProc(handle); })) {
+    state.StopRecv = false;
+    if (!state.RecvThread.Start([handle = state.Handle] { return RecvThreadProc(handle); })) {
       result = kErrPortOpen;
     }
   }
   if (result != 0) {
-    DownloadPort.Handle->Close();
-    DownloadPort.Handle.reset();
+    state.Handle->Close();
+    state.Handle.reset();
     return result;
   }
   PurgeAll();
@@ -208,18 +222,19 @@ int OpenAndConfigurePort(int port, int rate, const char* mode) {
 }
 
 void ShutdownPort() {
-  if (!DownloadPort.Handle) return;
+  DownloadPortState& state = DownloadPort();
+  if (!state.Handle) return;
   PurgeAll();
   // An empty mask fails every event wait from now on, so the receive thread
   // cannot block again and sees the stop flag.
-  DownloadPort.StopRecv = true;
-  DownloadPort.Handle->SetCommMask(0);
-  DownloadPort.Handle->PurgeComm(plat::PURGE_RXABORT);
-  DownloadPort.RecvThread.Join();
-  DownloadPort.RecvThread = plat::Thread();
-  DownloadPort.Handle->Close();
-  DownloadPort.Handle.reset();
-  RecvRing.DataReady.Close();
+  state.StopRecv = true;
+  state.Handle->SetCommMask(0);
+  state.Handle->PurgeComm(plat::PURGE_RXABORT);
+  state.RecvThread.Join();
+  state.RecvThread = plat::Thread();
+  state.Handle->Close();
+  state.Handle.reset();
+  RecvRing().DataReady.Close();
   ScanDiagPortHandle.Clear();
 }
 
@@ -228,10 +243,10 @@ void ShutdownPort() {
 int OpenDownloadPort(int port, int rate, const char* mode) {
   ShutdownPort();
   RecvRingReset();
-  RecvRing.DataReady = plat::Event();
-  if (!RecvRing.DataReady.Create(false, false)) return kErrDataReadyEvent;
+  RecvRing().DataReady = plat::Event();
+  if (!RecvRing().DataReady.Create(false, false)) return kErrDataReadyEvent;
   int result = OpenAndConfigurePort(port, rate, mode);
-  if (result != 0) RecvRing.DataReady.Close();
+  if (result != 0) RecvRing().DataReady.Close();
   return result;
 }
 
@@ -241,13 +256,14 @@ int CloseDownloadPort() {
 }
 
 int SendBytes(const uint8_t* data, int count) {
-  if (!DownloadPort.Handle) return kErrWrite;
+  DownloadPortState& state = DownloadPort();
+  if (!state.Handle) return kErrWrite;
   const uint32_t start = plat::GetTickCount();
   const uint32_t limit = static_cast<uint32_t>(kSendSlackMs + ByteTimeMs(count));
   int sent = 0;
   while (sent < count) {
     uint32_t written = 0;
-    if (!DownloadPort.Handle->Write(data + sent, static_cast<uint32_t>(count - sent), &written)) return kErrWrite;
+    if (!state.Handle->Write(data + sent, static_cast<uint32_t>(count - sent), &written)) return kErrWrite;
     sent += static_cast<int>(written);
     if (sent < count && plat::GetTickCount() - start >= limit) return kErrWrite;
   }
@@ -255,6 +271,7 @@ int SendBytes(const uint8_t* data, int count) {
 }
 
 int RecvWait(int count, int ms) {
+  RecvRingState& ring = RecvRing();
   if (count <= 0) {
     plat::Sleep(static_cast<uint32_t>(ms));
     return 0;
@@ -265,7 +282,7 @@ int RecvWait(int count, int ms) {
   // receive thread sees it or this thread sees the bytes pushed meanwhile.
   // Every wake-up is checked against the unread count: a signal left over
   // from an earlier wait must not end this one early.
-  RecvRing.Wanted = count;
+  ring.Wanted = count;
   const uint32_t limit = static_cast<uint32_t>(ms) + static_cast<uint32_t>(ByteTimeMs(count));
   const uint32_t start = plat::GetTickCount();
   int result = Unread();
@@ -275,48 +292,50 @@ int RecvWait(int count, int ms) {
       result = kRecvTimeout;
       break;
     }
-    if (RecvRing.DataReady.Wait(limit - elapsed) == plat::WaitResult::Failed) {
+    if (ring.DataReady.Wait(limit - elapsed) == plat::WaitResult::Failed) {
       result = kErrRecvWaitFailed;
       break;
     }
     result = Unread();
   }
-  RecvRing.Wanted = 0;
+  ring.Wanted = 0;
   return result;
 }
 
 int RecvTakeByte(int ms) {
-  int read = RecvRing.ReadIndex.load(std::memory_order_relaxed);
+  RecvRingState& ring = RecvRing();
+  int read = ring.ReadIndex.load(std::memory_order_relaxed);
   // Acquire: the byte at `read` was stored before the receive thread moved
   // WriteIndex past it.
-  if (read == RecvRing.WriteIndex.load(std::memory_order_acquire)) {
+  if (read == ring.WriteIndex.load(std::memory_order_acquire)) {
     if (const int waited = RecvWait(1, ms); waited < 0) return waited;
   }
-  const uint8_t byte = RecvRing.Bytes[read];
-  RecvRing.ReadIndex.store((read + 1) % kRingSize, std::memory_order_release);
+  const uint8_t byte = ring.Bytes[read];
+  ring.ReadIndex.store((read + 1) % kRingSize, std::memory_order_release);
   return byte;
 }
 
 int RecvPop(uint8_t* buffer, int count) {
-  const int read = RecvRing.ReadIndex.load(std::memory_order_relaxed);
+  RecvRingState& ring = RecvRing();
+  const int read = ring.ReadIndex.load(std::memory_order_relaxed);
   const int n = std::min(Unread(), std::max(count, 0));
   if (n <= 0) return 0;
   const int first = std::min(n, kRingSize - read);
-  std::memcpy(buffer, &RecvRing.Bytes[read], first);
-  std::memcpy(buffer + first, &RecvRing.Bytes[0], n - first);
+  std::memcpy(buffer, &ring.Bytes[read], first);
+  std::memcpy(buffer + first, &ring.Bytes[0], n - first);
   // Release: the receive thread may reuse the slots only after they were read.
-  RecvRing.ReadIndex.store((read + n) % kRingSize, std::memory_order_release);
+  ring.ReadIndex.store((read + n) % kRingSize, std::memory_order_release);
   return n;
 }
 
 void PurgeRx() {
-  if (DownloadPort.Handle) DownloadPort.Handle->PurgeComm(plat::PURGE_RXABORT | plat::PURGE_RXCLEAR);
+  if (DownloadPort().Handle) DownloadPort().Handle->PurgeComm(plat::PURGE_RXABORT | plat::PURGE_RXCLEAR);
 }
 
 void PurgeAll() {
-  if (DownloadPort.Handle) {
-    DownloadPort.Handle->PurgeComm(plat::PURGE_TXABORT | plat::PURGE_RXABORT | plat::PURGE_TXCLEAR |
-                                   plat::PURGE_RXCLEAR);
+  DownloadPortState& state = DownloadPort();
+  if (state.Handle) {
+    state.Handle->PurgeComm(plat::PURGE_TXABORT | plat::PURGE_RXABORT | plat::PURGE_TXCLEAR | plat::PURGE_RXCLEAR);
   }
 }
 
@@ -326,34 +345,36 @@ int LookupBaudRate(int key) {
 }
 
 int SetBaudRate(int key) {
+  DownloadPortState& state = DownloadPort();
   const int rate = LookupBaudRate(key);
-  if (rate == 0 || !DownloadPort.Handle) return kErrBaudRate;
-  plat::Dcb dcb = DownloadPort.Dcb;
+  if (rate == 0 || !state.Handle) return kErrBaudRate;
+  plat::Dcb dcb = state.Dcb;
   dcb.BaudRate = rate == 812500 ? kRate812500Programmed : rate;
-  if (!DownloadPort.Handle->SetCommState(dcb)) return kErrBaudRate;
-  DownloadPort.Dcb = dcb;
+  if (!state.Handle->SetCommState(dcb)) return kErrBaudRate;
+  state.Dcb = dcb;
   return rate;
 }
 
-int GetBaudRate() { return static_cast<int>(DownloadPort.Dcb.BaudRate); }
+int GetBaudRate() { return static_cast<int>(DownloadPort().Dcb.BaudRate); }
 
 int ByteTimeMs(int count) {
   const int rate = GetBaudRate();
-  if (!DownloadPort.Handle || rate <= 0 || count <= 0) return 0;
+  if (!DownloadPort().Handle || rate <= 0 || count <= 0) return 0;
   return static_cast<int>(int64_t{count} * 10000 / rate);
 }
 
 bool SetRts(bool on) {
-  return DownloadPort.Handle && DownloadPort.Handle->EscapeCommFunction(on ? plat::SETRTS : plat::CLRRTS);
+  return DownloadPort().Handle && DownloadPort().Handle->EscapeCommFunction(on ? plat::SETRTS : plat::CLRRTS);
 }
 
 bool SetDtr(bool on) {
-  return DownloadPort.Handle && DownloadPort.Handle->EscapeCommFunction(on ? plat::SETDTR : plat::CLRDTR);
+  return DownloadPort().Handle && DownloadPort().Handle->EscapeCommFunction(on ? plat::SETDTR : plat::CLRDTR);
 }
 
 bool SetBreak(bool on) {
-  if (!DownloadPort.Handle) return false;
-  return on ? DownloadPort.Handle->SetCommBreak() : DownloadPort.Handle->ClearCommBreak();
+  DownloadPortState& state = DownloadPort();
+  if (!state.Handle) return false;
+  return on ? state.Handle->SetCommBreak() : state.Handle->ClearCommBreak();
 }
 
 namespace transport_testing {
@@ -361,13 +382,13 @@ namespace transport_testing {
 void Reset() {
   ShutdownPort();
   RecvRingReset();
-  RecvRing.DataReady = plat::Event();
-  DownloadPort.Dcb = plat::Dcb();
+  RecvRing().DataReady = plat::Event();
+  DownloadPort().Dcb = plat::Dcb();
 }
 
 void Push(const uint8_t* data, int count) { RecvPush(data, count); }
 
-void SignalDataReady() { RecvRing.DataReady.Set(); }
+void SignalDataReady() { RecvRing().DataReady.Set(); }
 
 }  // namespace transport_testing
 

@@ -1,0 +1,17 @@
+// Storage for the engine's process-wide objects that must outlive the
+// destruction of static objects at exit: a transfer's worker and receive
+// threads may still use them then, while the process ends around them.
+// Constant-initialised where the object allows it (declare it constinit), so
+// it is ready before any code runs; its destructor never runs.
+#pragma once
+
+namespace download {
+
+template <typename T>
+union NeverDestroyed {
+  constexpr NeverDestroyed() : value() {}
+  ~NeverDestroyed() {}
+  T value;
+};
+
+}  // namespace download
