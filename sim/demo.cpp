@@ -35,11 +35,20 @@ constexpr unsigned kCom = 7;
 constexpr uint32_t kFlashBytes = 33554432;
 
 // The status window's lines as they come; progress lines end in a carriage
-// return and overwrite each other, as on the window.
+// return and overwrite each other, as on the window. The engine shows its
+// progress line for every block, mostly the same percentage again: a
+// progress line is printed only when it differs from the one before.
 void PrintStatus(plat::DebugChannel channel, std::string_view text) {
+  static std::string lastProgress;  // the debug sink runs on the worker thread only
   if (channel != plat::DebugChannel::Dump) return;
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
   const bool progress = !text.empty() && text.back() == '\r';
+  if (progress) {
+    if (text == lastProgress) return;
+    lastProgress = text;
+  } else {
+    lastProgress.clear();
+  }
   std::printf(progress ? "  %.*s" : "  %.*s\n", static_cast<int>(text.size()), text.data());
   std::fflush(stdout);
 }
