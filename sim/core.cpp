@@ -429,6 +429,16 @@ void Core::EndReset() {
   listed_ = true;
 }
 
+void Core::PowerOn() {
+  state_ = config_.profile == Profile::BootLoader ? State::BootLoader : config_.initialState;
+  listed_ = true;
+  deframer_ = Deframer();
+  bootText_.clear();
+  bootProbe_ = false;
+  skipText_ = false;
+  bareReply_ = false;
+}
+
 void Core::AddKnob(const Knob& knob) { knobs_.push_back({knob, 0}); }
 
 void Core::ClearKnobs() { knobs_.clear(); }

@@ -160,6 +160,10 @@ class Core {
   void MarkReplied(const Stamp& at);
   // The silence after a reset is over: the firmware runs again.
   void EndReset();
+  // Plugged in again: the device starts as at power-on, running its firmware
+  // (or its boot loader), whatever it was in the middle of lost; the flash
+  // keeps its contents.
+  void PowerOn();
 
   State GetState() const { return state_; }
   // Whether the device's ports are in the map and linked as COM<n>.

@@ -147,6 +147,7 @@ void Device::Unplug() {
 void Device::Plug() {
   {
     std::lock_guard lock(mutex_);
+    if (!plugged_) powerOn_ = true;
     plugged_ = true;
   }
   if (started_) SyncListing();
@@ -155,7 +156,7 @@ void Device::Plug() {
 
 bool Device::Present() const {
   std::lock_guard lock(mutex_);
-  return plugged_ && !reenumerating_ && !hungUp_;
+  return plugged_ && !powerOn_ && !reenumerating_ && !hungUp_;
 }
 
 void Device::BeginReenumeration() {
@@ -171,6 +172,18 @@ void Device::BeginReenumeration() {
     std::lock_guard lock(mutex_);
     ++reenumerations_;
   }
+  Notify();
+}
+
+void Device::CheckPowerOn() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!powerOn_ || !plugged_ || hungUp_) return;
+    powerOn_ = false;
+    core_.PowerOn();
+  }
+  resetEnds_ = Clock::time_point::max();  // a reset under way ended with the power
+  SyncListing();
   Notify();
 }
 
@@ -203,6 +216,7 @@ void Device::Notify() { changed_.notify_all(); }
 
 void Device::Run() {
   while (!Stopping()) {
+    CheckPowerOn();
     CheckReturn();
     if (Clock::now() >= resetEnds_) {
       resetEnds_ = Clock::time_point::max();
@@ -346,7 +360,7 @@ void Device::SyncListing() {
   bool at;
   {
     std::lock_guard lock(mutex_);
-    const bool present = plugged_ && !reenumerating_ && !hungUp_;
+    const bool present = plugged_ && !powerOn_ && !reenumerating_ && !hungUp_;
     wantDiag = present && core_.Listed();
     wantAt = present && !atPorts_.empty();
     diag = listed_;

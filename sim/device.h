@@ -75,8 +75,10 @@ class Device {
   std::vector<unsigned> AtComs() const;
 
   // Plugs the device out (its ports and map entries go) and in again (they
-  // come back, unless a restart still keeps them away). Idempotent; before
-  // Start(), Unplug() makes the device start unplugged.
+  // come back, unless a restart still keeps them away). Plugged in again,
+  // the device starts anew, as at power-on: a transfer it was in is lost,
+  // its flash and its modes are kept. Idempotent; before Start(), Unplug()
+  // makes the device start unplugged.
   void Unplug();
   void Plug();
 
@@ -125,6 +127,8 @@ class Device {
   bool Present() const;  // plugged, not restarting, not hung up
   // Ends a restart whose pause is over.
   void CheckReturn();
+  // Starts the core anew after a plugging in. Driver thread.
+  void CheckPowerOn();
   void BeginReenumeration();
   Stamp Now() const;
   Status StatusLocked() const;
@@ -152,6 +156,7 @@ class Device {
   bool listed_ = false;
   bool atListed_ = false;
   bool plugged_ = true;
+  bool powerOn_ = false;  // plugged in again: away until the driver thread has started the core anew
   bool reenumerating_ = false;
   Clock::time_point returnAt_{};
   uint32_t reenumerations_ = 0;

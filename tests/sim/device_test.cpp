@@ -433,6 +433,26 @@ TEST_F(SimDevice, HangsUpMidTransfer) {
   EXPECT_EQ(device_->WriteLog().size(), 1u);  // the hung-up request wrote nothing
 }
 
+// Plugged out in the middle of a transfer and in again, the device starts
+// anew: its firmware answers the DIAG switch, and the flash keeps what was
+// written before.
+TEST_F(SimDevice, StartsAnewWhenPluggedInAgain) {
+  StartDevice(BaseConfig());
+  ToStreaming();
+  const Bytes block(1024, 0x5A);
+  ASSERT_EQ(Exchange(StreamWrite(0, block)), Cat({0x08}, Le32(0)));
+  device_->Unplug();
+  ASSERT_TRUE(device_->WaitForListed(false, kWaitMs));
+  device_->Plug();
+  ASSERT_TRUE(device_->WaitFor([](const sim::Status& s) { return s.state == State::Diag && s.listed; }, kWaitMs));
+  host_.reset();
+  host_ = std::make_unique<HostLine>(kCom);
+  ASSERT_TRUE(host_->Ok());
+  EXPECT_EQ(Exchange({0x3A}, false), Bytes{0x3A});
+  EXPECT_EQ(device_->GetState(), State::Dmss);
+  EXPECT_EQ(device_->FlashBytes(0, 1024), block);
+}
+
 // A whole download as the host runs it: the transcript holds every step in
 // order with its state, flags and times, the write log holds every byte of
 // the programmer and of the image once, and the flash file ends up with the
