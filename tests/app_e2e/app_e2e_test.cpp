@@ -1,0 +1,407 @@
+// The program end to end: its main window on the headless backend, the link
+// layer's one object reached through the Dll_ functions, and the download
+// engine, against the simulated device over pseudo-terminals. A person's
+// part is played through the dialog driver: typing the package folder,
+// pressing the buttons, answering the message boxes, closing the window.
+// The system's pauses run at a raised time scale.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/TamriDlg.h"
+#include "app/settings.h"
+#include "app/version_table.h"
+#include "box_script.h"
+#include "download/scan_diag_port.h"
+#include "download/workers.h"
+#include "plat/clock.h"
+#include "plat/debug.h"
+#include "res/resource.h"
+#include "session.h"
+#include "sim/device.h"
+#include "sim/package.h"
+#include "support/port_kit.h"
+#include "ui/dialog.h"
+#include "ui/headless/dialog_driver.h"
+#include "window_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using appe2e::kSearchMs;
+using appe2e::kUploadMs;
+using appe2e::Shown;
+
+// The link layer's object starts with the process, and its watch of the
+// serial-port map stays on the device root it finds then. So the process's
+// temporary root is made before any other static object: an object with an
+// initialisation priority is constructed ahead of every one without.
+__attribute__((init_priority(101))) testkit::TempDeviceRoot ProcessRoot;
+
+constexpr uint32_t kFlashBytes = 33554432;
+constexpr uint32_t kWindowMs = 10000;
+
+std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Whether `wanted` occurs in `seen` in its order, other entries between.
+bool InOrder(const std::vector<std::string>& seen, const std::vector<std::string>& wanted) {
+  auto at = seen.begin();
+  for (const std::string& one : wanted) {
+    at = std::find(at, seen.end(), one);
+    if (at == seen.end()) return false;
+    ++at;
+  }
+  return true;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += "\n  " + line;
+  return text;
+}
+
+std::string FirstVersionOf(VersionKind kind) {
+  for (const KnownVersion& known : VersionTable) {
+    if (known.kind == kind) return std::string(known.text);
+  }
+  return "";
+}
+
+// A firmware text the table does not list: test mode.
+constexpr const char* kUnlistedVersion = "NV7310-QA-0001";
+static_assert(ClassifyVersion(kUnlistedVersion) == VersionKind::TestMode);
+
+const std::string kAccessCode = "70419352";  // the built-in one: the settings hold none
+
+enum class Kind { Download, Upload };
+
+
+class AppE2e : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plat::SetTimeScale(appe2e::kTimeScale);
+    plat::SetDebugSink([this](plat::DebugChannel channel, std::string_view text) {
+      if (channel != plat::DebugChannel::Dump || text.empty()) return;
+      std::lock_guard lock(linesMutex_);
+      lines_.emplace_back(text.substr(0, text.size() - 1));
+    });
+    // What an earlier window of this process left behind.
+    LastScanFound = 0;
+    std::memset(DeviceVersion, 0, sizeof DeviceVersion);
+    DownloadJobBlock = DownloadJob{};
+    ui::headless::ClearUnansweredBoxes();
+    folder_ = settings_.Folder() / "package";
+    fs::create_directories(folder_);
+    dialog_ = std::make_unique<CTamriDlg>();
+  }
+
+  void TearDown() override {
+    if (ui_.joinable()) {
+      dialog_->EndDialog(ui::IdCancel);
+      ui_.join();
+    }
+    download::workers_testing::JoinWorkers();
+    if (device_) device_->Stop();
+    download::ScanDiagPortHandle.Clear();
+    plat::SetDebugSink(nullptr);
+    EXPECT_TRUE(ui::headless::UnansweredBoxes().empty());
+    EXPECT_TRUE(boxes_.AllShown()) << "an expected message box never came";
+    plat::SetTimeScale(1);
+  }
+
+  // The window on a UI thread of its own, as the program runs it.
+  void StartWindow() {
+    ui_ = std::thread([this] {
+      dialog_->DoModal();
+      dialog_->ShutdownDriverThread();
+    });
+    window_ = ui::headless::WaitForDialog(IDD_MAIN_DIALOG, kWindowMs);
+    ASSERT_NE(window_, ui::NoWindow);
+  }
+
+  // Plugs in a device running `version` and writes a package for it.
+  void PlugIn(const std::string& version, const sim::AtModes& modes, size_t imageSize = 65536) {
+    sim::PackageSpec spec;
+    spec.imageSize = imageSize;
+    spec.programmerSize = 2500;
+    ASSERT_TRUE(sim::WritePackage(folder_.string(), spec, package_));
+    device_ = std::make_unique<sim::Device>(
+        appe2e::DeviceConfig(version, modes, (settings_.Folder() / "flash.bin").string()));
+    std::string error;
+    ASSERT_TRUE(device_->Start(&error)) << error;
+  }
+
+  void ExpectFound(const std::string& version) {
+    Shown last;
+    ASSERT_TRUE(appe2e::WaitForFound(window_, version, kSearchMs, &last))
+        << "shown: " << appe2e::Describe(last) << "\nAT commands:" << Joined(AtCommands());
+  }
+
+  std::vector<std::string> AtCommands(size_t from = 0) const {
+    std::vector<std::string> commands;
+    for (const sim::AtEntry& entry : device_->AtTranscript(from)) commands.push_back(entry.command);
+    return commands;
+  }
+
+  std::vector<std::string> Lines(size_t from = 0) {
+    std::lock_guard lock(linesMutex_);
+    return {lines_.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines_.size())), lines_.end()};
+  }
+  bool LineShown(const std::string& line, size_t from) {
+    const auto lines = Lines(from);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+
+  // Types the package folder and presses the transfer's button, answering
+  // the download's question Yes.
+  void Start(Kind kind) {
+    ui::headless::Type(window_, IDC_IMAGE_FOLDER, folder_.string());
+    if (kind == Kind::Download) {
+      boxes_.Expect(ui::LoadString(IDS_CONFIRM_UPGRADE), ui::IdYes);
+      ASSERT_TRUE(ui::headless::Click(window_, ui::IdOk));
+    } else {
+      ASSERT_TRUE(ui::headless::Click(window_, IDC_UPLOAD_IMAGE));
+    }
+  }
+
+  // A whole transfer as a person starts it, through to the window's state
+  // after the engine's ID_DL_FINISH: the last status line kept, the buttons
+  // off and the progress bar back at 0.
+  void Transfer(Kind kind) {
+    const size_t from = Lines().size();
+    ASSERT_NO_FATAL_FAILURE(Start(kind));
+    const bool download = kind == Kind::Download;
+    const std::string done = download ? "download complete!" : "upload complete!";
+    Shown shown;
+    const bool finished = appe2e::WaitUntil(
+        [&] {
+          shown = appe2e::ShownBy(window_);
+          return shown.status == done && shown.progress == 0 && !shown.download && !shown.upload;
+        },
+        download ? kSearchMs : kUploadMs);
+    ASSERT_TRUE(finished) << "shown: " << appe2e::Describe(shown) << "\nengine:" << Joined(Lines(from));
+    EXPECT_EQ(dialog_->TransferBusy, 0);
+    EXPECT_EQ(DownloadJobBlock.ComPort, static_cast<int32_t>(appe2e::kDiagCom));
+    EXPECT_EQ(settings_.Get(settings::kImagePathsSection, settings::ItemKey(0)), folder_.string());
+    const std::vector<std::string> story =
+        download ? std::vector<std::string>{"begin to download:", "switch to download mode, please wait...",
+                                            "download Nuvo 100%", "reset", done}
+                 : std::vector<std::string>{"begin to upload:", "switch to download mode, please wait...",
+                                            "upload Nuvo 100%", "reset", done};
+    const auto lines = Lines(from);
+    EXPECT_TRUE(InOrder(lines, story)) << Joined(lines);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), done);
+  }
+
+  bool FlashHoldsImage() const {
+    return device_->FlashBytes(0, static_cast<uint32_t>(package_.image.size())) == package_.image;
+  }
+
+  TempSettings settings_;
+  BoxScript boxes_;
+  fs::path folder_;
+  sim::Package package_;
+  std::unique_ptr<sim::Device> device_;
+  std::unique_ptr<CTamriDlg> dialog_;
+  ui::WindowHandle window_ = ui::NoWindow;
+  std::thread ui_;
+  std::mutex linesMutex_;
+  std::vector<std::string> lines_;
+};
+
+// One case per version class: the firmware, how the window brings up its
+// diagnostic port, and how closing puts the device back.
+struct FirmwareCase {
+  const char* name;
+  std::string version;
+  int versionClass;
+  sim::AtModes modes;                 // at power-on
+  std::vector<std::string> search;    // in this order, up to the first found
+  bool searchRestarts;                // the device restarts during the search
+  std::vector<std::string> closing;   // exactly what closing sends
+  const char* closingStatus;          // the status shown while closing, or null
+  bool closeWaitsForDevice;           // the window stays, disabled, for the answer
+};
+
+void PrintTo(const FirmwareCase& c, std::ostream* out) { *out << c.name; }
+
+class FirmwareClass : public AppE2e, public ::testing::WithParamInterface<FirmwareCase> {};
+
+TEST_P(FirmwareClass, FoundUpgradedUploadedAndPutBackOnClosing) {
+  const FirmwareCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartWindow());
+  ASSERT_TRUE(ui::headless::WaitForText(window_, IDC_STATUS_TEXT, "Searching Device...", kWindowMs));
+  EXPECT_FALSE(appe2e::ShownBy(window_).download);
+  EXPECT_FALSE(appe2e::ShownBy(window_).upload);
+
+  ASSERT_NO_FATAL_FAILURE(PlugIn(c.version, c.modes));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version));
+  EXPECT_EQ(dialog_->VersionClass, c.versionClass);
+  EXPECT_EQ(dialog_->DeviceDiagPort, static_cast<int32_t>(appe2e::kDiagCom));
+  EXPECT_TRUE(InOrder(AtCommands(), c.search)) << Joined(AtCommands());
+  EXPECT_EQ(device_->GetStatus().reenumerations > 0, c.searchRestarts);
+
+  ASSERT_NO_FATAL_FAILURE(Transfer(Kind::Download));
+  EXPECT_TRUE(FlashHoldsImage());
+  EXPECT_EQ(device_->GetStatus().badCrc, 0u);
+  // The device restarts after its reset and is found again.
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version));
+
+  ASSERT_NO_FATAL_FAILURE(Transfer(Kind::Upload));
+  EXPECT_TRUE(ReadWholeFile(folder_ / "NuvoUpload.bin") == device_->FlashBytes(0, kFlashBytes));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version));
+
+  const size_t mark = device_->GetStatus().atCommands;
+  ui::headless::Close(window_);
+  if (c.closeWaitsForDevice) {
+    ui::headless::Sync(window_);
+    const auto view = ui::headless::View(window_);
+    ASSERT_TRUE(view.has_value()) << "the window ended without waiting for the device";
+    EXPECT_FALSE(view->enabled);
+    EXPECT_FALSE(appe2e::ShownBy(window_).download);
+  }
+  if (c.closingStatus != nullptr) {
+    std::string last;
+    EXPECT_TRUE(ui::headless::WaitForText(window_, IDC_STATUS_TEXT, c.closingStatus, kWindowMs, &last)) << last;
+  }
+  ASSERT_TRUE(ui::headless::WaitForDialogEnd(window_, kSearchMs));
+  ui_.join();
+  EXPECT_EQ(AtCommands(mark), c.closing);
+  for (const sim::AtEntry& entry : device_->AtTranscript(mark)) {
+    EXPECT_NE(entry.answer.find("OK"), std::string::npos) << entry.command << ": " << entry.answer;
+  }
+}
+
+const FirmwareCase kFirmwareCases[] = {
+    // Its diagnostic mode off: switched on with the access code, then the
+    // device reset (AT+CFUN=7 and 6) and searched again.
+    {"DiagnosticModeSwitch", FirstVersionOf(VersionKind::DiagSwitch), 1, {},
+     {"AT+CGMR", "AT+CSWITCHDM?", "AT+CSWITCHDM=1,\"" + kAccessCode + "\"", "AT+CFUN=7", "AT+CFUN=6", "AT+CGMR",
+      "AT+CSWITCHDM?"},
+     true, {"AT+CSWITCHDM=0,\"" + kAccessCode + "\"", "AT+CFUN=7", "AT+CFUN=6"}, nullptr, true},
+    {"DualChannel", FirstVersionOf(VersionKind::DualChannel), 2, {}, {"AT+CGMR", "AT+SWITCHDC"}, false, {}, nullptr,
+     false},
+    // Its factory mode off: switched on, which restarts the device; found
+    // once the mode is on and switched off again.
+    {"FactoryMode", FirstVersionOf(VersionKind::FactoryMode), 3, {},
+     {"AT+CGMR", "AT+CSWITCHFTM?", "AT+CSWITCHFTM=1", "AT+CGMR", "AT+CSWITCHFTM?", "AT+CSWITCHFTM=0"}, true,
+     {"AT+CFUN=7", "AT+CFUN=6"}, "Resetting...", false},
+    {"TestModeOfAnUnlistedVersion", kUnlistedVersion, 3, {},
+     {"AT+CGMR", "AT+CSWITCHTEST?", "AT+CSWITCHTEST=1", "AT+CGMR", "AT+CSWITCHTEST?", "AT+CSWITCHTEST=0"}, true,
+     {"AT+CFUN=7", "AT+CFUN=6"}, "Resetting...", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Classes, FirmwareClass, ::testing::ValuesIn(kFirmwareCases),
+                         [](const ::testing::TestParamInfo<FirmwareCase>& info) { return info.param.name; });
+
+// Unplugging the device during a transfer: the engine ends with its error
+// text and posts nothing; once the device is back the window finds it, and
+// the same transfer tried again succeeds.
+struct UnplugCase {
+  const char* name;
+  Kind kind;
+  const char* error;
+};
+
+void PrintTo(const UnplugCase& c, std::ostream* out) { *out << c.name; }
+
+class UnplugDuringTransfer : public AppE2e, public ::testing::WithParamInterface<UnplugCase> {};
+
+TEST_P(UnplugDuringTransfer, FailsAndSucceedsWhenTriedAgain) {
+  const UnplugCase& c = GetParam();
+  const std::string version = FirstVersionOf(VersionKind::DualChannel);
+  ASSERT_NO_FATAL_FAILURE(StartWindow());
+  // An image of a thousand blocks, so the stream is long enough to cut.
+  ASSERT_NO_FATAL_FAILURE(PlugIn(version, {}, 1 << 20));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(version));
+
+  const size_t from = Lines().size();
+  ASSERT_NO_FATAL_FAILURE(Start(c.kind));
+  Shown shown;
+  ASSERT_TRUE(appe2e::WaitUntil(
+      [&] {
+        shown = appe2e::ShownBy(window_);
+        return shown.progress >= 5;
+      },
+      kSearchMs))
+      << appe2e::Describe(shown) << Joined(Lines(from));
+  device_->Unplug();
+  ASSERT_TRUE(appe2e::WaitUntil([&] { return LineShown(c.error, from); }, kSearchMs)) << Joined(Lines(from));
+  // No finish came: the window stays busy until the device is found again.
+  EXPECT_EQ(dialog_->TransferBusy, c.kind == Kind::Download ? 1 : 2);
+  shown = appe2e::ShownBy(window_);
+  EXPECT_FALSE(shown.download);
+  EXPECT_FALSE(shown.upload);
+
+  device_->Plug();
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(version));
+  ASSERT_NO_FATAL_FAILURE(Transfer(c.kind));
+  if (c.kind == Kind::Download) {
+    EXPECT_TRUE(FlashHoldsImage());
+  } else {
+    EXPECT_TRUE(ReadWholeFile(folder_ / "NuvoUpload.bin") == device_->FlashBytes(0, kFlashBytes));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, UnplugDuringTransfer,
+                         ::testing::Values(UnplugCase{"Download", Kind::Download, "download error!"},
+                                           UnplugCase{"Upload", Kind::Upload, "upload error!"}),
+                         [](const ::testing::TestParamInfo<UnplugCase>& info) { return info.param.name; });
+
+// The program closed during an upload, the close confirmed: it returns from
+// main with the engine's worker still running, and ends at once and cleanly.
+// The helper program plays the person and the device; it is given a device
+// root of its own before it starts, as its link layer watches the root it
+// finds at its start.
+TEST(ProgramExit, DuringAnUploadEndsAtOnceAndCleanly) {
+  TempSettings settings;
+  const fs::path root = settings.Folder() / "devices";
+  const fs::path package = settings.Folder() / "package";
+  const fs::path output = settings.Folder() / "helper.out";
+  fs::create_directories(root);
+  fs::create_directories(package);
+  sim::Package written;
+  ASSERT_TRUE(sim::WritePackage(package.string(), sim::PackageSpec{}, written));
+
+  constexpr int kHangGuardSeconds = 120;
+  std::ostringstream command;
+  command << "TAMRI_DEVICE_ROOT='" << root.string() << "' TAMRI_TIME_SCALE=" << appe2e::kTimeScale
+          << " timeout -k 10 " << kHangGuardSeconds << " '" << APP_E2E_EXIT_HELPER << "' '" << package.string()
+          << "' >'" << output.string() << "' 2>&1; echo \"exit code $?\" >>'" << output.string() << "'";
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(std::system(command.str().c_str()), 0);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+
+  std::ifstream in(output);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  const std::string all = Joined(lines);
+  EXPECT_LT(seconds, kHangGuardSeconds) << all;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "exit code 0") << all;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "helper: closed during the upload"), lines.end()) << all;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "helper: main returns"), lines.end()) << all;
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.find("FATAL"), std::string::npos) << all;
+  }
+}
+
+}  // namespace
