@@ -1,8 +1,9 @@
 // Storage for the engine's process-wide objects that must outlive the
 // destruction of static objects at exit: a transfer's worker and receive
 // threads may still use them then, while the process ends around them.
-// Constant-initialised where the object allows it (declare it constinit), so
-// it is ready before any code runs; its destructor never runs.
+// Constant-initialised where the object allows it (declare it constinit
+// where every platform allows it), so it is ready before any code runs; its
+// destructor never runs.
 #pragma once
 
 namespace download {

@@ -7,7 +7,8 @@
 namespace download {
 namespace {
 
-constinit NeverDestroyed<ScanDiagPortSlot> SlotStorage;
+// Constant-initialised where the platform's mutex allows it.
+NeverDestroyed<ScanDiagPortSlot> SlotStorage;
 
 }  // namespace
 
