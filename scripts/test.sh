@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native suite (release, then under
 # AddressSanitizer + UBSan and ThreadSanitizer), then the 32-bit Windows
-# build's suite under wine. Exits non-zero on the first failure.
+# build's suite under wine, then the product end to end under wine (its
+# window against the simulated device). Where this machine cannot start
+# 32-bit wine, the last two run on the 64-bit Windows build. Exits non-zero
+# on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,4 +31,13 @@ build/fuzz/tests/fuzz/handler_fuzz -runs=50000 -seed=1 -max_len=512
 echo "=== Windows (32-bit, under wine) ==="
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
-tools/win32/wine-test.sh build/mingw
+source tools/win32/wine-common.sh
+windows_build=$(wine_configure_build .)
+if [[ $windows_build != build/mingw ]]; then
+  echo "=== Windows (64-bit, under wine: this machine runs no 32-bit x86 code) ==="
+  cmake --build "$windows_build"
+fi
+tools/win32/wine-test.sh "$windows_build"
+
+echo "=== the product end to end under wine: the window against the simulated device ==="
+tools/win32/wine-e2e.sh "$windows_build"

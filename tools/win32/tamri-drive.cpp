@@ -34,11 +34,13 @@ constexpr char kUsage[] =
     "  set-text CAPTION ID TEXT              set control ID's text (a combo box: its edit field)\n"
     "  click CAPTION ID                      press button ID (refused when it or the window is disabled)\n"
     "  wait-enabled CAPTION ID SECONDS       wait until control ID is enabled\n"
-    "  answer-box CAPTION-OR-OWNER TEXT BUTTON SECONDS\n"
+    "  wait-box CAPTION-OR-OWNER TEXT SECONDS\n"
     "                                        wait for a message box captioned CAPTION-OR-OWNER, or owned\n"
     "                                        by a window of that caption, whose text contains TEXT; print\n"
-    "                                        its text, press BUTTON (Yes, No, OK or Cancel), wait until it\n"
-    "                                        is gone\n"
+    "                                        its text\n"
+    "  answer-box CAPTION-OR-OWNER TEXT BUTTON SECONDS\n"
+    "                                        the same, then press BUTTON (Yes, No, OK or Cancel) and wait\n"
+    "                                        until the box is gone\n"
     "  foreground                            print the foreground window's caption\n"
     "  close CAPTION                         post WM_CLOSE to the window CAPTION\n"
     "  windows                               list the visible top-level windows: handle, class, caption\n";
@@ -97,19 +99,25 @@ std::string ClassOf(HWND window) {
 }
 
 // A control's text through WM_GETTEXT; false when the window did not answer.
+// The text may change between asking its length and reading it, so a
+// read that fills the buffer is taken again with a larger one.
 bool ControlText(HWND control, std::string& out) {
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &length)) {
     return false;
   }
-  std::vector<char> buffer(length + 1, '\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutA(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                           SMTO_ABORTIFHUNG, kMessageTimeoutMs, &copied)) {
-    return false;
+  for (size_t room = length + 256;; room *= 2) {
+    std::vector<char> buffer(room, '\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &copied)) {
+      return false;
+    }
+    if (copied + 1 < buffer.size()) {
+      out.assign(buffer.data(), copied);
+      return true;
+    }
   }
-  out.assign(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
-  return true;
 }
 
 HWND FindTop(const std::string& caption) { return FindWindowA(nullptr, caption.c_str()); }
@@ -269,26 +277,47 @@ int ButtonId(const std::string& name) {
   return 0;
 }
 
-int AnswerBox(const std::string& captionOrOwner, const std::string& substring, const std::string& button,
-              double seconds) {
-  const int id = ButtonId(button);
-  if (id == 0) return Usage();
-  const Deadline deadline(seconds);
+// Waits until `deadline` for a message box of `captionOrOwner` whose text
+// contains `substring`; null with a reason when none came.
+HWND WaitBox(const std::string& captionOrOwner, const std::string& substring, const Deadline& deadline,
+             std::string& text) {
   BoxSearch search;
   search.captionOrOwner = captionOrOwner;
   search.substring = substring;
   for (;;) {
     EnumWindows(LookAtBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found) break;
-    if (deadline.Passed()) return Fail("no message box of \"" + captionOrOwner + "\" with \"" + substring + "\"");
+    if (search.found) {
+      text = search.text;
+      return search.found;
+    }
+    if (deadline.Passed()) return nullptr;
     deadline.Pause();
   }
-  PrintLine(search.text);
-  HWND press = GetDlgItem(search.found, id);
+}
+
+int WaitBoxCommand(const std::string& captionOrOwner, const std::string& substring, double seconds) {
+  std::string text;
+  if (!WaitBox(captionOrOwner, substring, Deadline(seconds), text)) {
+    return Fail("no message box of \"" + captionOrOwner + "\" with \"" + substring + "\"");
+  }
+  PrintLine(text);
+  return 0;
+}
+
+int AnswerBox(const std::string& captionOrOwner, const std::string& substring, const std::string& button,
+              double seconds) {
+  const int id = ButtonId(button);
+  if (id == 0) return Usage();
+  const Deadline deadline(seconds);
+  std::string text;
+  HWND box = WaitBox(captionOrOwner, substring, deadline, text);
+  if (!box) return Fail("no message box of \"" + captionOrOwner + "\" with \"" + substring + "\"");
+  PrintLine(text);
+  HWND press = GetDlgItem(box, id);
   if (!press || !IsWindowVisible(press)) return Fail("the message box has no " + button + " button");
   if (!Enabled(press)) return Fail("the message box's " + button + " button is disabled");
   if (!PostMessageA(press, BM_CLICK, 0, 0)) return Fail("cannot post to the " + button + " button");
-  while (IsWindow(search.found)) {
+  while (IsWindow(box)) {
     if (deadline.Passed()) return Fail("the message box stays after " + button);
     deadline.Pause();
   }
@@ -357,6 +386,10 @@ int main(int argc, char** argv) {
   if (command == "wait-enabled") {
     if (count != 3 || !ParseId(args[1], id) || !ParseSeconds(args[2], seconds)) return Usage();
     return WaitEnabled(args[0], id, seconds);
+  }
+  if (command == "wait-box") {
+    if (count != 3 || !ParseSeconds(args[2], seconds)) return Usage();
+    return WaitBoxCommand(args[0], args[1], seconds);
   }
   if (command == "answer-box") {
     if (count != 4 || !ParseSeconds(args[3], seconds)) return Usage();

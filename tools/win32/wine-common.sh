@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the wine runners share (wine-run.sh, wine-test.sh, wine-e2e.sh, and
 # the scripts that pick a Windows build): sourced, not run. Bash.
 #
@@ -30,6 +31,8 @@ wine_configure_build() {
     (cd "$source" && cmake --preset mingw >/dev/null) || return 1
     echo build/mingw
   else
+    echo "This machine cannot start 32-bit wine (its kernel runs no 32-bit x86 code):" \
+      "the Windows programs run from the 64-bit build build/mingw64." >&2
     cmake -S "$source" -B "$source/build/mingw64" -G Ninja --toolchain "$source/cmake/mingw-x86_64.cmake" \
       -DCMAKE_BUILD_TYPE=Release -DTAMRI_BENCH=OFF >/dev/null || return 1
     echo build/mingw64
