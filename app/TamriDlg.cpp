@@ -90,6 +90,9 @@ bool CTamriDlg::OnCommand(uint32_t id) {
     case IDC_BROWSE_FOLDER: OnBrowseFolder(); return true;
     case IDC_UPLOAD_IMAGE: OnUploadImage(); return true;
     case ID_DL_FINISH: OnDlFinish(); return true;
+    case ID_EFS_FINISHED: OnEfsFinished(); return true;
+    case ID_EFS_FAILED: OnEfsFailed(); return true;
+    case IDC_BROWSE_FILE_DEV: OnBrowseFileDev(); return true;
     default: return false;
   }
 }

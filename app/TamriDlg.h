@@ -68,6 +68,15 @@ class CTamriDlg : public ui::Dialog {
   void OnModemDetect();
   void EnableActionButtons(bool enable);
 
+  // The vendor library: connect (with the callbacks and the reports) and
+  // disconnect; no control reaches them. UI thread.
+  void ConnectVendorLibrary();
+  void DisconnectVendorLibrary();
+  // Starts writing `localFile` to `efsPath` in the phone's EFS on a thread
+  // of its own; 1 when it started, 0 when not (also while a write runs).
+  // Nothing calls it. UI thread.
+  int StartEfsWrite(const char* efsPath, const char* localFile);
+
   // Stops the driver thread as the original window would have: without
   // waiting for it. Nothing calls it.
   void StopDriverThread();
@@ -84,6 +93,7 @@ class CTamriDlg : public ui::Dialog {
 
   // The lists and values of the data exchange.
   std::vector<std::string> UploadPathList;  // never shown: no control holds it
+  int UploadPathSelection = -1;             // the list's selected entry; -1 none
   ui::WindowHandle ProgressBar = ui::NoWindow;
   ui::WindowHandle StatusLabel = ui::NoWindow;
   ui::WindowHandle FolderCombo = ui::NoWindow;
@@ -111,6 +121,10 @@ class CTamriDlg : public ui::Dialog {
   void OnBrowseFolder();
   void OnUploadImage();
   void OnDlFinish();
+  void OnEfsFinished();
+  void OnEfsFailed();
+  void EndEfsWrite(bool succeeded);
+  void OnBrowseFileDev();
   void StartDownload();
   void RememberFolder();
   // Steps 2 and 3 of a start: a folder is given, fits the job and holds a
