@@ -14,6 +14,7 @@ sim::Config DeviceConfig(const std::string& version, const sim::AtModes& modes, 
   config.com = kDiagCom;
   config.profile = sim::Profile::SingleModem;
   config.flashPath = flashPath;
+  config.fill = sim::Fill::Pattern;  // every word its own address: a block read from the wrong place shows
   config.versionText = version;
   config.modes = modes;
   config.switchRestart = sim::SwitchRestart::ModeOn;
