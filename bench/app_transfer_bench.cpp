@@ -11,12 +11,23 @@
 // goes back to it. Without windows, a job with the same folder and port but
 // no windows is handed to the same starter; the dialog runs meanwhile.
 //
+// The Windows build runs the same window on the Win32 backend, where no
+// dialog driver exists: the folder is set into the folder box with
+// SetWindowText and the button's command is posted to the dialog once the
+// button is enabled, as a click posts it; a round trip to the UI thread
+// (reading the dialog's caption) stands for the driver's sync. Only the
+// upload runs there, since nothing would answer the download's
+// confirmation.
+//
 // The runs are interleaved (upload with, upload without, download with,
 // download without, then again), each against a fresh simulated device, and
 // the medians of each kind are compared.
 //
+// Last, the price of one status line and one progress value that do go out
+// to those windows (--sends, 0 for none).
+//
 //   build/release/bench/app_transfer_bench [--runs N] [--only upload|download]
-//                                          [--windows both|with|without]
+//                                          [--windows both|with|without] [--sends N]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,6 +40,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/TamriDlg.h"
@@ -44,7 +56,10 @@
 #include "sim/package.h"
 #include "support/port_kit.h"
 #include "ui/dialog.h"
+#include "ui/window.h"
+#if TAMRI_BENCH_HEADLESS
 #include "ui/headless/dialog_driver.h"
+#endif
 
 namespace {
 
@@ -89,25 +104,36 @@ class Application {
     if (!sim::WritePackage(folder_.string(), spec, package_)) Fail("cannot write the package");
     link_.SetDiagPort(static_cast<int>(kCom));
     link_.SetDiagMode(0);
+#if TAMRI_BENCH_HEADLESS
     ui::headless::SetBoxResponder([](const ui::headless::BoxRequest& box) {
       return box.text == ui::LoadString(IDS_CONFIRM_UPGRADE) ? ui::IdYes : ui::IdOk;
     });
+#endif
     dialog_ = std::make_unique<CTamriDlg>();
     ui_ = std::thread([this] {
       dialog_->DoModal();
       dialog_->ShutdownDriverThread();
     });
+#if TAMRI_BENCH_HEADLESS
     window_ = ui::headless::WaitForDialog(IDD_MAIN_DIALOG, kWaitMs);
     if (window_ == ui::NoWindow) Fail("the main window did not come up");
     ui::headless::Type(window_, IDC_IMAGE_FOLDER, folder_.string());
-    ui::headless::Sync(window_);
+#else
+    if (!WaitFor([&] { return dialog_->Handle() != ui::NoWindow; })) Fail("the main window did not come up");
+    window_ = dialog_->Handle();
+    Settle();
+    ui::SetWindowText(dialog_->Item(IDC_IMAGE_FOLDER), folder_.string());
+#endif
+    Settle();
   }
 
   ~Application() {
     download::workers_testing::JoinWorkers();
     dialog_->EndDialog(ui::IdCancel);
     ui_.join();
+#if TAMRI_BENCH_HEADLESS
     ui::headless::SetBoxResponder(nullptr);
+#endif
     std::error_code error;
     fs::remove_all(settings_, error);
   }
@@ -133,11 +159,52 @@ class Application {
     return {phase.seconds, cpu};
   }
 
+  // What one status line or progress value costs when it does go out: `count`
+  // sends to the window's status line (two texts in turn, so none repeats
+  // what is shown) and as many to its bar, from this thread, in microseconds
+  // per send.
+  std::pair<double, double> SendCost(int count) {
+    const ui::WindowHandle status = dialog_->Item(IDC_STATUS_TEXT);
+    const ui::WindowHandle bar = dialog_->Item(IDC_PROGRESS);
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) ui::SendText(status, i % 2 == 0 ? "upload Nuvo 41%\r" : "upload Nuvo 42%\r");
+    const auto t1 = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) ui::SendProgress(bar, i % 2 == 0 ? 41 : 42);
+    const auto t2 = std::chrono::steady_clock::now();
+    const auto us = [count](auto d) { return std::chrono::duration<double, std::micro>(d).count() / count; };
+    return {us(t1 - t0), us(t2 - t1)};
+  }
+
  private:
-  ui::headless::ControlView Control(int id) {
-    const auto control = ui::headless::Control(window_, id);
-    if (!control) Fail("no control " + std::to_string(id));
-    return *control;
+  // Polls `done` until it holds or the wait's deadline passes.
+  template <typename Done>
+  static bool WaitFor(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+  }
+
+  // Returns once the UI thread has handled what was queued before.
+  void Settle() {
+#if TAMRI_BENCH_HEADLESS
+    ui::headless::Sync(window_);
+#else
+    ui::GetWindowText(window_);
+#endif
+  }
+
+  // A click on an enabled button.
+  bool Press(int id) {
+#if TAMRI_BENCH_HEADLESS
+    return ui::headless::Click(window_, id);
+#else
+    if (!ui::IsWindowEnabled(dialog_->Item(id))) return false;
+    ui::PostCommand(window_, static_cast<uint32_t>(id));
+    return true;
+#endif
   }
 
   void RunThroughTheWindow(bool upload) {
@@ -145,17 +212,21 @@ class Application {
     // the device's diagnostic port, which enables the buttons.
     link_.Indicate(IdPortScanResult, std::string(1, static_cast<char>(kFoundDiagPort)));
     if (!link_.WaitDrained(kWaitMs)) Fail("the window did not take the scan result");
-    ui::headless::Sync(window_);
-    const int button = upload ? IDC_UPLOAD_IMAGE : IDOK_BUTTON;
-    if (!ui::headless::Click(window_, button)) Fail("the button is not enabled");
-    ui::headless::Sync(window_);
+    Settle();
+    if (!Press(upload ? IDC_UPLOAD_IMAGE : IDOK_BUTTON)) Fail("the button is not enabled");
+    Settle();
     if (dialog_->TransferBusy != (upload ? 2 : 1)) Fail("the window started no transfer");
     download::workers_testing::JoinWorkers();
-    // The worker's finish command is handled by now.
-    ui::headless::Sync(window_);
-    const std::string done = upload ? "upload complete!" : "download complete!";
-    if (Control(IDC_STATUS_TEXT).text != done) Fail("the window shows \"" + Control(IDC_STATUS_TEXT).text + "\"");
-    if (dialog_->TransferBusy != 0 || Control(IDC_PROGRESS).progress != 0) Fail("the window did not finish");
+    // The worker's finish command was posted before its final wait.
+    Settle();
+    const std::string shown = ui::GetWindowText(dialog_->Item(IDC_STATUS_TEXT));
+    if (shown != (upload ? "upload complete!" : "download complete!")) Fail("the window shows \"" + shown + "\"");
+    if (dialog_->TransferBusy != 0) Fail("the window did not finish");
+#if TAMRI_BENCH_HEADLESS
+    if (ui::headless::Control(window_, IDC_PROGRESS).value_or(ui::headless::ControlView{}).progress != 0) {
+      Fail("the finish did not clear the progress bar");
+    }
+#endif
   }
 
   void RunWithoutWindows(bool upload) {
@@ -212,12 +283,15 @@ void PrintKind(const Kind& kind) {
 
 int main(int argc, char** argv) {
   int runs = 5;
+  int sends = 20000;
   std::string only;
   std::string windows = "both";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--runs") {
-      runs = std::max(1, std::atoi(argv[i + 1]));
+      runs = std::max(0, std::atoi(argv[i + 1]));
+    } else if (option == "--sends") {
+      sends = std::max(0, std::atoi(argv[i + 1]));
     } else if (option == "--only") {
       only = argv[i + 1];
     } else if (option == "--windows") {
@@ -234,6 +308,7 @@ int main(int argc, char** argv) {
   std::vector<Kind> kinds;
   for (const bool upload : {true, false}) {
     if (!only.empty() && only != (upload ? "upload" : "download")) continue;
+    if (!upload && !TAMRI_BENCH_HEADLESS) continue;
     for (const bool with : {true, false}) {
       if (windows != "both" && windows != (with ? "with" : "without")) continue;
       kinds.push_back({upload ? (with ? "upload, with windows" : "upload, without windows")
@@ -241,8 +316,10 @@ int main(int argc, char** argv) {
                        upload, with, {}});
     }
   }
-  if (kinds.empty()) Fail("nothing to run");
+  if (runs == 0) kinds.clear();
+  if (kinds.empty() && sends == 0) Fail("nothing to run");
 
+  std::pair<double, double> sendCost;
   {
     Application app;
     for (int run = 0; run < runs; ++run) {
@@ -252,9 +329,15 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
       }
     }
+    if (sends > 0) sendCost = app.SendCost(sends);
   }
   plat::SetTimeScale(1);
 
+  if (sends > 0) {
+    std::printf("\none send that goes out, to the window's controls from another thread (%d each):\n", sends);
+    std::printf("status line %.2f us, progress value %.2f us\n", sendCost.first, sendCost.second);
+  }
+  if (kinds.empty()) return 0;
   std::printf("\n%d runs of each, 32 MiB, data phase on the device's clock:\n", runs);
   for (const Kind& kind : kinds) PrintKind(kind);
   for (size_t i = 0; i + 1 < kinds.size(); ++i) {
