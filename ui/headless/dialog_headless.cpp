@@ -13,6 +13,7 @@
 
 #include "plat/clock.h"
 #include "res/templates.h"
+#include "ui/common/dialog_common.h"
 #include "ui/common/shown_cache.h"
 #include "ui/dialog.h"
 #include "ui/headless/core.h"
@@ -273,41 +274,9 @@ bool Dialog::IsIconic() const {
   return ReadWindow(Handle(), false, [](const headless::Window& w) { return w.dialog && w.dialog->minimised; });
 }
 
-bool Dialog::OnInitDialog() {
-  UpdateData(false);
-  return true;
-}
+namespace detail {
 
-void Dialog::DoDataExchange(DataExchange& /*dx*/) {}
-
-void Dialog::OnOK() {
-  UpdateData(true);
-  EndDialog(IdOk);
-}
-
-void Dialog::OnCancel() { EndDialog(IdCancel); }
-
-bool Dialog::OnCommand(uint32_t /*id*/) { return false; }
-
-void Dialog::OnTimer(uintptr_t /*id*/) {}
-
-void Dialog::OnClose() { OnCancel(); }
-
-bool Dialog::OnSysCommand(uint32_t /*id*/, intptr_t /*param*/) { return false; }
-
-bool Dialog::OnPaint() { return false; }
-
-IconHandle Dialog::OnQueryDragIcon() { return 0; }
-
-void ExchangeControl(DataExchange& dx, int id, WindowHandle& control) { control = dx.Owner().Item(id); }
-
-void ExchangeText(DataExchange& dx, int id, std::string& value) {
-  const WindowHandle control = dx.Owner().Item(id);
-  if (control == NoWindow) return;
-  if (dx.Saving()) {
-    value = GetWindowText(control);
-    return;
-  }
+void LoadExchangedText(WindowHandle control, const std::string& value) {
   const int match = ReadWindow(control, -1, [&](const headless::Window& w) {
     if (!IsCombo(w)) return -1;
     const auto& items = w.control->items;
@@ -321,6 +290,8 @@ void ExchangeText(DataExchange& dx, int id, std::string& value) {
     SetWindowText(control, value);
   }
 }
+
+}  // namespace detail
 
 struct PaintContext::Impl {
   WindowHandle dialog;

@@ -250,31 +250,6 @@ bool Dialog::AppendSystemMenuItem(uint32_t id, const std::string& text) {
 
 bool Dialog::IsIconic() const { return ::IsIconic(ToHwnd(Handle())) != FALSE; }
 
-bool Dialog::OnInitDialog() {
-  UpdateData(false);
-  return true;
-}
-
-void Dialog::DoDataExchange(DataExchange&) {}
-
-void Dialog::OnOK() {
-  UpdateData(true);
-  EndDialog(IdOk);
-}
-
-void Dialog::OnCancel() { EndDialog(IdCancel); }
-
-bool Dialog::OnCommand(uint32_t) { return false; }
-
-void Dialog::OnTimer(uintptr_t) {}
-
-void Dialog::OnClose() { OnCancel(); }
-
-bool Dialog::OnSysCommand(uint32_t, intptr_t) { return false; }
-
-bool Dialog::OnPaint() { return false; }
-
-IconHandle Dialog::OnQueryDragIcon() { return 0; }
 
 void SetFocus(WindowHandle window) {
   const HWND hwnd = ToHwnd(window);

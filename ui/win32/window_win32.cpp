@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/common/dialog_common.h"
 #include "ui/common/shown_cache.h"
 #include "ui/dialog.h"
 #include "ui/window.h"
@@ -122,16 +123,9 @@ int GetProgress(WindowHandle progress) {
   return static_cast<int>(SendMessageA(ToHwnd(progress), PBM_GETPOS, 0, 0));
 }
 
-void ExchangeControl(DataExchange& dx, int id, WindowHandle& control) { control = dx.Owner().Item(id); }
+namespace detail {
 
-void ExchangeText(DataExchange& dx, int id, std::string& value) {
-  const WindowHandle control = dx.Owner().Item(id);
-  if (control == NoWindow) return;
-  if (dx.Saving()) {
-    // A combo box's window text is its edit field.
-    value = GetWindowText(control);
-    return;
-  }
+void LoadExchangedText(WindowHandle control, const std::string& value) {
   if (!IsComboBox(ToHwnd(control))) {
     SetWindowText(control, value);
     return;
@@ -142,5 +136,7 @@ void ExchangeText(DataExchange& dx, int id, std::string& value) {
     if (found == CB_ERR) SendMessageA(ToHwnd(control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
   });
 }
+
+}  // namespace detail
 
 }  // namespace ui
