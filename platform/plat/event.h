@@ -47,7 +47,9 @@ class Event {
   // A handle for code that knows nothing of this class, such as a module
   // loaded at run time with a platform layer of its own: SetNotifyHandle sets
   // the event through it. On Windows it is the event's HANDLE. Null for no
-  // event; valid until the event is closed or destroyed.
+  // event. Keep the event while anything may set it through the handle; a
+  // handle that outlives its event sets nothing (on Windows, as any closed
+  // HANDLE, it may name another object by then).
   void* NotifyHandle() const;
 
   struct Impl;

@@ -1,8 +1,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <type_traits>
 #include <vector>
 
 #include "event_internal.h"
@@ -35,24 +35,39 @@ extern "C" {
 // event and sets it under that copy's lock.
 struct NotifyRecord {
   uint32_t magic;
-  int (*set)(NotifyRecord* record);
+  int (*set)(void* context);
+  void* context;
 };
 }
 
 namespace {
 
 // "NTF" and the record's layout version.
-constexpr uint32_t kNotifyMagic = 0x4E544601u;
+constexpr uint32_t kNotifyMagic = 0x4E544602u;
 
-int SetFromRecord(NotifyRecord* record);
+// An event's handle, made the first time it is asked for and never freed:
+// another copy of this layer may keep the handle as long as it likes. The
+// event is held weakly, so a handle that outlived its event sets nothing.
+struct OwnRecord {
+  NotifyRecord record;
+  std::weak_ptr<Event::Impl> event;  // written once, before the handle is handed out
+};
+
+// This copy's records; reachable until the process ends.
+std::vector<std::unique_ptr<OwnRecord>>& Records() {
+  static auto* records = new std::vector<std::unique_ptr<OwnRecord>>;
+  return *records;
+}
+
+int SetFromRecord(void* context);
 
 }  // namespace
 
 struct Event::Impl {
-  NotifyRecord record{kNotifyMagic, &SetFromRecord};  // first: the handle is its address
   bool manualReset = false;
   bool set = false;
   bool closed = false;
+  OwnRecord* record = nullptr;  // made with the first NotifyHandle; guarded by the hub's lock
 
   static std::shared_ptr<Impl> Of(const Event& event) { return event.impl_; }
 
@@ -63,8 +78,6 @@ struct Event::Impl {
     return true;
   }
 };
-// The record is at the start of the object, where the handle points.
-static_assert(std::is_standard_layout_v<Event::Impl>);
 
 namespace {
 
@@ -80,7 +93,10 @@ bool SetImpl(Event::Impl& impl) {
   return true;
 }
 
-int SetFromRecord(NotifyRecord* record) { return SetImpl(*reinterpret_cast<Event::Impl*>(record)) ? 1 : 0; }
+int SetFromRecord(void* context) {
+  const std::shared_ptr<Event::Impl> impl = static_cast<OwnRecord*>(context)->event.lock();
+  return impl && SetImpl(*impl) ? 1 : 0;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -172,13 +188,21 @@ WaitResult Event::Wait(uint32_t ms) const {
 
 void* Event::NotifyHandle() const {
   std::lock_guard lock(TheHub().mutex);
-  return impl_ ? &impl_->record : nullptr;
+  if (!impl_) return nullptr;
+  if (impl_->record == nullptr) {
+    auto own = std::make_unique<OwnRecord>();
+    own->record = {kNotifyMagic, &SetFromRecord, own.get()};
+    own->event = impl_;
+    impl_->record = own.get();
+    Records().push_back(std::move(own));
+  }
+  return &impl_->record->record;
 }
 
 bool SetNotifyHandle(void* handle) {
   if (handle == nullptr) return false;
-  auto* record = static_cast<NotifyRecord*>(handle);
-  return record->magic == kNotifyMagic && record->set != nullptr && record->set(record) != 0;
+  const auto* record = static_cast<const NotifyRecord*>(handle);
+  return record->magic == kNotifyMagic && record->set != nullptr && record->set(record->context) != 0;
 }
 
 WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) {

@@ -179,6 +179,30 @@ TEST(Event, NoEventHasNoNotifyHandle) {
 #endif
 }
 
+#if !defined(_WIN32)
+// A module may go on setting a handle after its user's event has gone; here
+// the memory stays valid and the set does nothing.
+TEST(Event, AHandleThatOutlivedItsEventSetsNothing) {
+  void* closedHandle = nullptr;
+  void* destroyedHandle = nullptr;
+  {
+    Event closed = Make(true, false);
+    closedHandle = closed.NotifyHandle();
+    closed.Close();
+    EXPECT_FALSE(plat::SetNotifyHandle(closedHandle));
+    Event destroyed = Make(false, false);
+    destroyedHandle = destroyed.NotifyHandle();
+  }
+  EXPECT_FALSE(plat::SetNotifyHandle(closedHandle));
+  EXPECT_FALSE(plat::SetNotifyHandle(destroyedHandle));
+  // Another event made since has a handle of its own.
+  Event later = Make(true, false);
+  EXPECT_NE(later.NotifyHandle(), destroyedHandle);
+  EXPECT_FALSE(plat::SetNotifyHandle(destroyedHandle));
+  EXPECT_EQ(later.Wait(0), WaitResult::Timeout);
+}
+#endif
+
 // Counts the waits on `event` that end Signaled, from `waiters` threads.
 class Waiters {
  public:
