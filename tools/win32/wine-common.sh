@@ -120,6 +120,13 @@ wine_stop_pairs() {
   WINE_PAIR_PIDS=()
 }
 
+# wine_stop_all: ends the COM pairs and the prefix's server with every
+# program still running under it.
+wine_stop_all() {
+  wine_stop_pairs
+  wineserver -k 2>/dev/null
+}
+
 # wine_server_start: a wine server that lives until wineserver -k, and
 # wine's service processes started without the caller's pipes (else a
 # caller that reads our output, CTest say, waits for them forever).

@@ -43,11 +43,7 @@ if ! wine_ptyshim "$build/ptyshim"; then
   exclude+=(WaitCommEvent)
 fi
 
-cleanup() {
-  wine_stop_pairs
-  wineserver -k 2>/dev/null
-}
-trap cleanup EXIT
+trap wine_stop_all EXIT
 
 "$here/wine-run.sh" "${run_flag[@]}" "$WINEPREFIX" cmd /c exit </dev/null >/dev/null 2>&1
 wineserver -w
