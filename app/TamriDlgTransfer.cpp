@@ -123,6 +123,12 @@ void CTamriDlg::OnUploadImage() {
 void CTamriDlg::OnDlFinish() {
   TransferBusy = 0;
   ui::SendProgress(ProgressBar, 0);
+  // The device restarts at a transfer's end and may be found again before
+  // the engine's last steps are done (writing the upload's file can take
+  // longer). The found action has then turned the buttons back on, which the
+  // start had turned off: what it took (the port, a port the scan left in
+  // the slot for the next transfer) is the device as it is now.
+  if (DeviceState == StateFound && ui::IsWindowEnabled(Item(IDOK_BUTTON))) return;
   // The engine closed its port at the end of the transfer; a port a scan
   // left in the slot since then is closed here, not leaked.
   download::ScanDiagPortHandle.Clear();

@@ -199,6 +199,30 @@ TEST_F(TransferTest, TheEnginesFinishClearsTheTransferAndKeepsTheStatus) {
   EXPECT_TRUE(plat::SerialPort::Open(7));
 }
 
+// The device restarts at a transfer's end and can be found again before the
+// engine's finish comes (its last steps, such as writing the upload's file,
+// take longer): the finish then leaves the device found, with its port.
+TEST_F(TransferTest, TheEnginesFinishAfterTheDeviceWasFoundAgainKeepsIt) {
+  dialog_->TransferBusy = 2;
+  ui::SendProgress(dialog_->Item(IDC_PROGRESS), 100);
+  ui::EnableWindow(dialog_->Item(IDOK_BUTTON), false);
+  ui::EnableWindow(dialog_->Item(IDC_UPLOAD_IMAGE), false);
+  link_.SetDiagMode(1);
+  FindWithVersion("NV6246-DC-0520");
+  ASSERT_TRUE(Enabled(IDOK_BUTTON));
+
+  ui::PostCommand(window_, ID_DL_FINISH);
+  ui::headless::Sync(window_);
+  EXPECT_EQ(dialog_->TransferBusy, 0);
+  EXPECT_EQ(ControlOf(IDC_PROGRESS).progress, 0);
+  EXPECT_EQ(Status(), "Found Device. NV6246-DC-0520");
+  EXPECT_TRUE(Enabled(IDOK_BUTTON));
+  EXPECT_TRUE(Enabled(IDC_UPLOAD_IMAGE));
+  EXPECT_EQ(dialog_->DeviceDiagPort, 7);
+  EXPECT_EQ(download::DeviceDiagMode, 1);
+  EXPECT_EQ(DeviceState, StateFound);
+}
+
 TEST_F(TransferTest, NoSecondStartWhileAWorkerRuns) {
   // The engine's limits on a scale that leaves the worker waiting long
   // enough for the second press.
