@@ -18,9 +18,11 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/TamriDlg.h"
+#include "app/link_calls.h"
 #include "app/settings.h"
 #include "app/version_table.h"
 #include "box_script.h"
@@ -99,6 +101,37 @@ const std::string kAccessCode = "70419352";  // the built-in one: the settings h
 
 enum class Kind { Download, Upload };
 
+// The window's port searches, held back while a test looks at the window as
+// a transfer's end leaves it: the device restarts at that end and could be
+// found again before the engine's finish, which the window also allows for.
+// A search asked for meanwhile goes to the link layer on release.
+struct SearchHold {
+  std::mutex mutex;
+  bool held = false;
+  bool asked = false;
+};
+SearchHold Searches;
+
+bool DLL_STDCALL HeldSearchPort() {
+  {
+    std::lock_guard lock(Searches.mutex);
+    if (Searches.held) {
+      Searches.asked = true;
+      return true;
+    }
+  }
+  return Dll_SearchPort();
+}
+
+void HoldSearches(bool hold) {
+  bool ask = false;
+  {
+    std::lock_guard lock(Searches.mutex);
+    Searches.held = hold;
+    ask = !hold && std::exchange(Searches.asked, false);
+  }
+  if (ask) Dll_SearchPort();
+}
 
 class AppE2e : public ::testing::Test {
  protected:
@@ -109,6 +142,7 @@ class AppE2e : public ::testing::Test {
       std::lock_guard lock(linesMutex_);
       lines_.emplace_back(text.substr(0, text.size() - 1));
     });
+    Link.Dll_SearchPort = HeldSearchPort;
     // What an earlier window of this process left behind.
     LastScanFound = 0;
     std::memset(DeviceVersion, 0, sizeof DeviceVersion);
@@ -120,6 +154,8 @@ class AppE2e : public ::testing::Test {
   }
 
   void TearDown() override {
+    HoldSearches(false);
+    Link.Dll_SearchPort = RealLinkCalls().Dll_SearchPort;
     if (ui_.joinable()) {
       dialog_->EndDialog(ui::IdCancel);
       ui_.join();
@@ -187,25 +223,40 @@ class AppE2e : public ::testing::Test {
     } else {
       ASSERT_TRUE(ui::headless::Click(window_, IDC_UPLOAD_IMAGE));
     }
+    ui::headless::Sync(window_);
+    ASSERT_EQ(dialog_->TransferBusy, kind == Kind::Download ? 1 : 2);
+  }
+
+  // Waits for the engine's ID_DL_FINISH to have been handled.
+  void WaitFinished(Kind kind, size_t linesFrom) {
+    ASSERT_TRUE(appe2e::WaitUntil([&] { return dialog_->TransferBusy == 0; },
+                                  kind == Kind::Download ? kSearchMs : kUploadMs))
+        << appe2e::Describe(appe2e::ShownBy(window_)) << "\nengine:" << Joined(Lines(linesFrom));
+    ui::headless::Sync(window_);
   }
 
   // A whole transfer as a person starts it, through to the window's state
   // after the engine's ID_DL_FINISH: the last status line kept, the buttons
-  // off and the progress bar back at 0.
+  // off, the progress bar back at 0 and the device to be found anew. The
+  // device restarts at the transfer's end and could be found again before
+  // the engine's last steps are done: the searches wait until this is seen.
   void Transfer(Kind kind) {
     const size_t from = Lines().size();
+    HoldSearches(true);
     ASSERT_NO_FATAL_FAILURE(Start(kind));
+    ASSERT_NO_FATAL_FAILURE(WaitFinished(kind, from));
     const bool download = kind == Kind::Download;
     const std::string done = download ? "download complete!" : "upload complete!";
-    Shown shown;
-    const bool finished = appe2e::WaitUntil(
-        [&] {
-          shown = appe2e::ShownBy(window_);
-          return shown.status == done && shown.progress == 0 && !shown.download && !shown.upload;
-        },
-        download ? kSearchMs : kUploadMs);
-    ASSERT_TRUE(finished) << "shown: " << appe2e::Describe(shown) << "\nengine:" << Joined(Lines(from));
-    EXPECT_EQ(dialog_->TransferBusy, 0);
+    const Shown shown = appe2e::ShownBy(window_);
+    const int32_t state = DeviceState;
+    const int32_t port = dialog_->DeviceDiagPort;
+    HoldSearches(false);
+    EXPECT_EQ(shown.status, done);
+    EXPECT_EQ(shown.progress, 0);
+    EXPECT_FALSE(shown.download);
+    EXPECT_FALSE(shown.upload);
+    EXPECT_EQ(state, StateNoDevice);
+    EXPECT_EQ(port, -1);
     EXPECT_EQ(DownloadJobBlock.ComPort, static_cast<int32_t>(appe2e::kDiagCom));
     EXPECT_EQ(settings_.Get(settings::kImagePathsSection, settings::ItemKey(0)), folder_.string());
     const std::vector<std::string> story =
