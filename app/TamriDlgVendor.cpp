@@ -313,6 +313,13 @@ unsigned char QLIB_CALL SoftwareDownloadEventCallback(const SoftwareDownloadEven
   const auto& loader = event->loader;
   const auto& numbers = event->numbers;
   const std::string_view name = FieldText(loader.name, sizeof loader.name);
+  // Types 3, 5 and 9 differ only in their first line and the local file's label.
+  const auto printLoaderStatus = [&](const char* event, const char* localFileLabel) {
+    VendorPrint("\n Event: %s", event);
+    VendorPrint("\n    Loader name: %.*s", Length(name), name.data());
+    VendorPrint("\n    Custom Loader: %d", loader.customLoader);
+    VendorPrint("\n%s: %d", localFileLabel, loader.localFile);
+  };
   switch (event->eventType) {
     case 0: {
       const std::string_view data = FieldText(download.data, sizeof download.data);
@@ -342,10 +349,7 @@ unsigned char QLIB_CALL SoftwareDownloadEventCallback(const SoftwareDownloadEven
       VendorPrint("\n Event: SWD_doAutoRestore");
       break;
     case 3:
-      VendorPrint("\n Event: SWD_reportLoaderStatus");
-      VendorPrint("\n    Loader name: %.*s", Length(name), name.data());
-      VendorPrint("\n    Custom Loader: %d", loader.customLoader);
-      VendorPrint("\n       Local File: %d", loader.localFile);
+      printLoaderStatus("SWD_reportLoaderStatus", "       Local File");
       break;
     case 4:
       VendorPrint("\n Event: SWD_bootDownloadStart");
@@ -353,10 +357,7 @@ unsigned char QLIB_CALL SoftwareDownloadEventCallback(const SoftwareDownloadEven
       VendorPrint("\n    Loader Size: %d", loader.customLoader);
       break;
     case 5:
-      VendorPrint("\n Event: SWD_bootReportLoaderStatus");
-      VendorPrint("\n    Loader name: %.*s", Length(name), name.data());
-      VendorPrint("\n    Custom Loader: %d", loader.customLoader);
-      VendorPrint("\n  Local File name: %d", loader.localFile);
+      printLoaderStatus("SWD_bootReportLoaderStatus", "  Local File name");
       break;
     case 6:
       VendorPrint("\n Event: SWD_bootReportLoaderStatus");
@@ -371,10 +372,7 @@ unsigned char QLIB_CALL SoftwareDownloadEventCallback(const SoftwareDownloadEven
       VendorPrint("\n Event: SWD_bootDownloadComplete");
       break;
     case 9:
-      VendorPrint("\n Event: SWD_MIReportLoaderStatus");
-      VendorPrint("\n    Loader name: %.*s", Length(name), name.data());
-      VendorPrint("\n    Custom Loader: %d", loader.customLoader);
-      VendorPrint("\n   Local File name: %d", loader.localFile);
+      printLoaderStatus("SWD_MIReportLoaderStatus", "   Local File name");
       break;
     case 10:
       VendorPrint("\n Event: SWD_MIReportFlashStatus");
