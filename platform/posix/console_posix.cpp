@@ -11,6 +11,10 @@ bool ConsoleKeyPressed() {
   // A terminal that has hung up has no key to give any more.
   pollfd input{STDIN_FILENO, POLLIN, 0};
   if (::poll(&input, 1, 0) < 0 || (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return true;
+  // A process in the background of its terminal gets no key from it, and
+  // changing the terminal's settings would stop it (SIGTTOU).
+  const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+  if (foreground != -1 && foreground != ::getpgrp()) return true;
   termios saved{};
   if (::tcgetattr(STDIN_FILENO, &saved) != 0) return true;
   // A key, not a line: the terminal's line editing is off for the one read,

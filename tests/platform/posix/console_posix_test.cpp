@@ -1,8 +1,11 @@
 // The "any key" check on the standard input it finds: no terminal counts
 // as a key; a terminal gives a key only when one was typed, takes it, and
-// keeps its own settings.
+// keeps its own settings; a process in the background of its terminal is
+// not stopped by the check.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -82,6 +85,55 @@ TEST(ConsoleKey, ATerminalGivesAKeyOnlyWhenOneWasTyped) {
   EXPECT_EQ(after.c_lflag, before.c_lflag);
   EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
   ::close(terminal);
+  ::close(master);
+}
+
+// The exit status of `pid`, waited for up to five seconds; -1 when it did not
+// end by then (it is killed) or was stopped.
+int WaitWithDeadline(pid_t pid) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG | WUNTRACED);
+    if (done == pid) {
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+TEST(ConsoleKey, ABackgroundProcessIsNotStoppedByItsTerminal) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const char* const name = ::ptsname(master);
+  ASSERT_NE(name, nullptr);
+  // A session of its own whose controlling terminal is the pair's, and in
+  // it a process group that is not the terminal's foreground.
+  const pid_t session = ::fork();
+  ASSERT_GE(session, 0);
+  if (session == 0) {
+    ::setsid();
+    const int terminal = ::open(name, O_RDWR);
+    if (terminal < 0) ::_exit(10);
+    const pid_t background = ::fork();
+    if (background == 0) {
+      ::setpgid(0, 0);
+      ::dup2(terminal, STDIN_FILENO);
+      ::_exit(plat::ConsoleKeyPressed() ? 0 : 11);
+    }
+    ::_exit(WaitWithDeadline(background) == 0 ? 0 : 12);
+  }
+  EXPECT_EQ(WaitWithDeadline(session), 0);
   ::close(master);
 }
 
