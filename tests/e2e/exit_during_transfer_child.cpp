@@ -29,17 +29,26 @@ namespace fs = std::filesystem;
 
 constexpr unsigned kCom = 12;
 
-std::mutex g_mutex;
-std::condition_variable g_changed;
-bool g_streaming = false;
+// Whether the image is streaming. Never destroyed: the worker goes on
+// showing its lines while the process ends.
+struct Streaming {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool started = false;
+};
+Streaming& TheStreaming() {
+  static auto* streaming = new Streaming;
+  return *streaming;
+}
 
 void WatchStatus(plat::DebugChannel channel, std::string_view text) {
   if (channel != plat::DebugChannel::Dump || text.rfind("download Nuvo", 0) != 0) return;
+  Streaming& streaming = TheStreaming();
   {
-    std::lock_guard lock(g_mutex);
-    g_streaming = true;
+    std::lock_guard lock(streaming.mutex);
+    streaming.started = true;
   }
-  g_changed.notify_all();
+  streaming.changed.notify_all();
 }
 
 }  // namespace
@@ -82,14 +91,16 @@ int main(int argc, char** argv) {
   job.ProgressWnd = ui.NewWindow();
   job.DialogWnd = ui.NewWindow();
   std::snprintf(job.ImagePath, sizeof job.ImagePath, "%s", (root / "package").string().c_str());
+  (void)TheStreaming();
   plat::SetDebugSink(WatchStatus);
   if (download::StartDownloadThread(&job) != 0) {
     std::fputs("the download does not start\n", stderr);
     return 1;
   }
 
-  std::unique_lock lock(g_mutex);
-  if (!g_changed.wait_for(lock, std::chrono::seconds(60), [] { return g_streaming; })) {
+  Streaming& streaming = TheStreaming();
+  std::unique_lock lock(streaming.mutex);
+  if (!streaming.changed.wait_for(lock, std::chrono::seconds(60), [&streaming] { return streaming.started; })) {
     std::fputs("the image never started streaming\n", stderr);
     return 1;
   }
