@@ -29,6 +29,7 @@
 #include "download/scan_diag_port.h"
 #include "download/steps.h"
 #include "download/workers.h"
+#include "link/ids.h"
 #include "plat/clock.h"
 #include "plat/debug.h"
 #include "res/resource.h"
@@ -101,18 +102,34 @@ const std::string kAccessCode = "70419352";  // the built-in one: the settings h
 
 enum class Kind { Download, Upload };
 
-// The window's port searches, held back while a test looks at the window as
-// a transfer's end leaves it: the device restarts at that end and could be
-// found again before the engine's finish, which the window also allows for.
-// A search asked for meanwhile goes to the link layer on release.
-struct SearchHold {
+// The window's port searches as the tests follow them. Each search is
+// answered by one scan result; the window's found action is the one step
+// that asks the link layer for its DiagMode. While searches are held, one
+// the window asks for waits and goes to the link layer on release: the
+// window is then looked at without a search under way, also as a
+// transfer's end leaves it (the device restarts at that end and could be
+// found again before the engine's finish, which the window allows for).
+struct SearchLog {
   std::mutex mutex;
   bool held = false;
-  bool asked = false;
+  bool asked = false;   // a search waits for the release
+  int issued = 0;       // searches given to the link layer
+  int results = 0;      // scan results the window has taken
+  uint64_t steps = 0;
+  uint64_t lastResult = 0;  // the step of the last scan result
+  uint64_t lastFound = 0;   // the step of the last found action
 };
-SearchHold Searches;
+SearchLog Searches;
 
-bool DLL_STDCALL HeldSearchPort() {
+void IssueSearch() {
+  {
+    std::lock_guard lock(Searches.mutex);
+    ++Searches.issued;
+  }
+  Dll_SearchPort();
+}
+
+bool DLL_STDCALL LoggedSearchPort() {
   {
     std::lock_guard lock(Searches.mutex);
     if (Searches.held) {
@@ -120,7 +137,33 @@ bool DLL_STDCALL HeldSearchPort() {
       return true;
     }
   }
-  return Dll_SearchPort();
+  IssueSearch();
+  return true;
+}
+
+bool DLL_STDCALL LoggedReadDate(int* id, char* data, int* length) {
+  if (!Dll_ReadDate(id, data, length)) return false;
+  if (*id == IdPortScanResult) {
+    std::lock_guard lock(Searches.mutex);
+    ++Searches.results;
+    Searches.lastResult = ++Searches.steps;
+  }
+  return true;
+}
+
+int DLL_STDCALL LoggedGetDiagModeReq() {
+  {
+    std::lock_guard lock(Searches.mutex);
+    Searches.lastFound = ++Searches.steps;
+  }
+  return Dll_GetDiagModeReq();
+}
+
+void ResetSearches() {
+  std::lock_guard lock(Searches.mutex);
+  Searches.held = Searches.asked = false;
+  Searches.issued = Searches.results = 0;
+  Searches.steps = Searches.lastResult = Searches.lastFound = 0;
 }
 
 void HoldSearches(bool hold) {
@@ -130,7 +173,13 @@ void HoldSearches(bool hold) {
     Searches.held = hold;
     ask = !hold && std::exchange(Searches.asked, false);
   }
-  if (ask) Dll_SearchPort();
+  if (ask) IssueSearch();
+}
+
+// Every search answered, and the device found after the last answer.
+bool SearchesSettled() {
+  std::lock_guard lock(Searches.mutex);
+  return Searches.issued == Searches.results && Searches.lastFound > Searches.lastResult;
 }
 
 class AppE2e : public ::testing::Test {
@@ -142,7 +191,10 @@ class AppE2e : public ::testing::Test {
       std::lock_guard lock(linesMutex_);
       lines_.emplace_back(text.substr(0, text.size() - 1));
     });
-    Link.Dll_SearchPort = HeldSearchPort;
+    ResetSearches();
+    Link.Dll_SearchPort = LoggedSearchPort;
+    Link.Dll_ReadDate = LoggedReadDate;
+    Link.Dll_GetDiagModeReq = LoggedGetDiagModeReq;
     // What an earlier window of this process left behind.
     LastScanFound = 0;
     std::memset(DeviceVersion, 0, sizeof DeviceVersion);
@@ -154,8 +206,6 @@ class AppE2e : public ::testing::Test {
   }
 
   void TearDown() override {
-    HoldSearches(false);
-    Link.Dll_SearchPort = RealLinkCalls().Dll_SearchPort;
     if (ui_.joinable()) {
       dialog_->EndDialog(ui::IdCancel);
       ui_.join();
@@ -164,6 +214,8 @@ class AppE2e : public ::testing::Test {
     download::steps_testing::SetReadFlashStart(0);
     if (device_) device_->Stop();
     download::ScanDiagPortHandle.Clear();
+    HoldSearches(false);
+    Link = RealLinkCalls();
     plat::SetDebugSink(nullptr);
     EXPECT_TRUE(ui::headless::UnansweredBoxes().empty());
     EXPECT_TRUE(boxes_.AllShown()) << "an expected message box never came";
@@ -192,10 +244,23 @@ class AppE2e : public ::testing::Test {
     ASSERT_TRUE(device_->Start(&error)) << error;
   }
 
+  // Lets the window search until it shows the device found with `version`,
+  // every search answered and the last answer followed by the found action;
+  // then holds its searches, so the device stays found as it is.
   void ExpectFound(const std::string& version) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSearchMs);
     Shown last;
-    ASSERT_TRUE(appe2e::WaitForFound(window_, version, kSearchMs, &last))
-        << "shown: " << appe2e::Describe(last) << "\nAT commands:" << Joined(AtCommands());
+    for (;;) {
+      HoldSearches(false);
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const bool found = appe2e::WaitUntil(
+          [&] { return SearchesSettled() && appe2e::WaitForFound(window_, version, 0, &last); },
+          static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)));
+      ASSERT_TRUE(found) << "shown: " << appe2e::Describe(last) << "\nAT commands:" << Joined(AtCommands());
+      HoldSearches(true);
+      // A search the window asked for just before the hold goes on.
+      if (SearchesSettled()) return;
+    }
   }
 
   std::vector<std::string> AtCommands(size_t from = 0) const {
@@ -237,12 +302,11 @@ class AppE2e : public ::testing::Test {
 
   // A whole transfer as a person starts it, through to the window's state
   // after the engine's ID_DL_FINISH: the last status line kept, the buttons
-  // off, the progress bar back at 0 and the device to be found anew. The
-  // device restarts at the transfer's end and could be found again before
-  // the engine's last steps are done: the searches wait until this is seen.
+  // off, the progress bar back at 0 and the device to be found anew. Started
+  // with the searches held (after ExpectFound): the device restarts at the
+  // transfer's end and is searched for again once this has been seen.
   void Transfer(Kind kind) {
     const size_t from = Lines().size();
-    HoldSearches(true);
     ASSERT_NO_FATAL_FAILURE(Start(kind));
     ASSERT_NO_FATAL_FAILURE(WaitFinished(kind, from));
     const bool download = kind == Kind::Download;
@@ -250,7 +314,6 @@ class AppE2e : public ::testing::Test {
     const Shown shown = appe2e::ShownBy(window_);
     const int32_t state = DeviceState;
     const int32_t port = dialog_->DeviceDiagPort;
-    HoldSearches(false);
     EXPECT_EQ(shown.status, done);
     EXPECT_EQ(shown.progress, 0);
     EXPECT_FALSE(shown.download);
@@ -428,6 +491,7 @@ TEST_P(UnplugDuringTransfer, FailsAndSucceedsWhenTriedAgain) {
   device_->Plug();
   ASSERT_NO_FATAL_FAILURE(ExpectFound(version));
   ASSERT_NO_FATAL_FAILURE(Transfer(c.kind));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(version));
   if (c.kind == Kind::Download) {
     EXPECT_TRUE(FlashHoldsImage());
   } else {

@@ -18,7 +18,9 @@ sim::Config DeviceConfig(const std::string& version, const sim::AtModes& modes, 
   config.versionText = version;
   config.modes = modes;
   config.switchRestart = sim::SwitchRestart::ModeOn;
-  config.resetSilenceMs = 1000;
+  // Gone and back within the window's one second before a search: one
+  // search follows a reset.
+  config.resetSilenceMs = 200;
   return config;
 }
 
