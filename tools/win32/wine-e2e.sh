@@ -28,8 +28,9 @@
 # channel" version of app/version_table.h, whose AT sequence is one request);
 # --scale runs the system's and the device's pauses N times faster
 # (TAMRI_TIME_SCALE; default 1, real time); --image-size is the package's
-# image size (default 1 MiB). The engine moves about 0.5 MiB/s under wine,
-# so the upload of the 32 MiB flash takes about a minute.
+# image size (default 1 MiB). Under wine the window's UI thread holds a
+# transfer to some 50-80 KiB/s, so the upload of the 32 MiB flash takes 7 to
+# 14 minutes (the latter on a busy machine); the waits allow for that.
 set -uo pipefail
 
 usage() {
@@ -68,7 +69,7 @@ fi
 # The hang guard of the whole run: the same script again under a time limit.
 if ((!interactive)) && [[ -z ${WINE_E2E_GUARDED:-} ]]; then
   export WINE_E2E_GUARDED=1
-  exec timeout -k 30 1800 "$0" "$build" --image-size "$image_size" --version "$version" --scale "$scale"
+  exec timeout -k 30 2700 "$0" "$build" --image-size "$image_size" --version "$version" --scale "$scale"
 fi
 
 source "$here/wine-common.sh"
@@ -114,15 +115,17 @@ tamri_pid=""
 other_pids=()
 finished=0
 
+# shot NAME [WINDOW]: a screenshot as NAME.png. On our own server the whole
+# screen, cut to what is on it; on the caller's display only the window
+# captioned WINDOW (default the main window).
 shot() {
-  local name=$1
+  local name=$1 window=${2:-Firmware Upgrade}
   [[ -n ${DISPLAY:-} ]] || return 0
   if [[ -n $xvfb_pid ]]; then
-    # The whole screen of our own server, cut to what is on it.
     xwd -root -silent 2>/dev/null | xwdtopnm 2>/dev/null | pnmcrop -black 2>/dev/null | pnmdepth 255 2>/dev/null |
       pnmtopng >"$out/$name.png" 2>/dev/null
   else
-    xwd -name "Firmware Upgrade" -silent 2>/dev/null | xwdtopnm 2>/dev/null | pnmdepth 255 2>/dev/null |
+    xwd -name "$window" -silent 2>/dev/null | xwdtopnm 2>/dev/null | pnmdepth 255 2>/dev/null |
       pnmtopng >"$out/$name.png" 2>/dev/null
   fi
   [[ -s $out/$name.png ]] || { rm -f "$out/$name.png"; echo "     (no screenshot $name)"; }
@@ -131,14 +134,13 @@ shot() {
 # tamri-drive; its own deadlines end every wait, the time-out here only a
 # wine that hangs.
 drive() {
-  timeout 900 "$WINE" "$stage/drive.exe" "$@" </dev/null
+  timeout 2000 "$WINE" "$stage/drive.exe" "$@" </dev/null
 }
 
 cleanup() {
   exec 7>&-
   for pid in $tamri_pid $sim_pid "${other_pids[@]}"; do kill "$pid" 2>/dev/null; done
-  [[ -n ${WINEPREFIX:-} ]] && wineserver -k 2>/dev/null
-  wine_stop_pairs
+  [[ -n ${WINEPREFIX:-} ]] && wine_stop_all
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
   rm -rf "$stage"
 }
@@ -190,9 +192,9 @@ fi
 
 # The prefix: real windows through the X11 driver.
 wine_env "$build/wine-e2e-prefix" "$arch"
-x11_graphics() { wine_reg_add 'HKCU\Software\Wine\Drivers' Graphics x11; }
 wineserver -k 2>/dev/null  # a server an earlier run left
-wine_make_prefix x11_graphics || fail "the wine prefix cannot be made"
+wine_make_prefix || fail "the wine prefix cannot be made"
+wine_reg_add 'HKCU\Software\Wine\Drivers' Graphics x11
 wine_reg_add 'HKCU\Software\Wine\X11 Driver' Managed "$managed"
 wineserver -w
 # A fresh start: no settings (the folder history) of an earlier run.
@@ -228,6 +230,14 @@ done
 grep -q "serving until" "$out/nuvo-sim.log" || fail "the simulated device does not start"
 pass "simulated device on COM7 (modem port COM8), version $version"
 
+# Its ports in the registry's serial-port map, as the system lists them.
+map=$(timeout 60 "$WINE" reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' </dev/null 2>&1 | tr -d '\r')
+for com in 7 8; do
+  grep -Eq "QCUSB_COM${com}_0 +REG_SZ +COM${com}\$" <<<"$map" ||
+    fail "the serial-port map lacks COM$com: $(tr '\n' ' ' <<<"$map")"
+done
+pass "the serial-port map lists \\Device\\QCUSB_COM7_0 -> COM7 and \\Device\\QCUSB_COM8_0 -> COM8"
+
 "$WINE" "$tamri" </dev/null >"$out/tamri.log" 2>&1 &
 tamri_pid=$!
 
@@ -262,12 +272,12 @@ shot 03-folder
 
 drive click "Firmware Upgrade" 1 || fail "Download cannot be pressed"
 text=$(drive wait-box Tamri "Sure to upgrade?" 30 2>&1) || fail "no confirmation box"
-shot 04-confirm
+shot 04-confirm Tamri
 drive answer-box Tamri "Sure to upgrade?" Yes 30 >/dev/null || fail "the confirmation box cannot be answered"
 pass "Download asks \"${text//$'\n'/ }\", answered Yes"
 
 drive wait-text "Firmware Upgrade" 1000 "download Nuvo" 120 >/dev/null && shot 05-downloading
-text=$(drive wait-text "Firmware Upgrade" 1000 "download complete!" 600 2>&1) || fail "the download does not complete: $text"
+text=$(drive wait-text "Firmware Upgrade" 1000 "download complete!" 900 2>&1) || fail "the download does not complete: $text"
 pass "\"$text\""
 shot 06-download-complete
 
@@ -283,7 +293,7 @@ shot 07-found-again
 
 drive click "Firmware Upgrade" 1003 || fail "Upload Image cannot be pressed"
 drive wait-text "Firmware Upgrade" 1000 "upload Nuvo" 120 >/dev/null && shot 08-uploading
-text=$(drive wait-text "Firmware Upgrade" 1000 "upload complete!" 900 2>&1) || fail "the upload does not complete: $text"
+text=$(drive wait-text "Firmware Upgrade" 1000 "upload complete!" 1800 2>&1) || fail "the upload does not complete: $text"
 pass "Upload Image: \"$text\""
 shot 09-upload-complete
 
@@ -297,6 +307,8 @@ pass "NuvoUpload.bin holds the device's $(stat -c %s "$flash") bytes of flash"
 other_pids+=($!)
 drive wait-window "Untitled - Notepad" 60 >/dev/null || fail "notepad does not start"
 for _ in $(seq 100); do [[ $(drive foreground) == "Untitled - Notepad" ]] && break; sleep 0.1; done
+text=$(drive foreground)
+[[ $text == "Untitled - Notepad" ]] || fail "notepad does not come to the front (the foreground window is \"$text\")"
 "$WINE" "$tamri" </dev/null >"$out/tamri-second.log" 2>&1 &
 second_pid=$!
 other_pids+=("$second_pid")
