@@ -62,6 +62,7 @@ TEST_P(ClosingInputTest, ClassThreeIsResetBeforeTheEnd) {
 
 TEST_P(ClosingInputTest, ClassOneWithTheModeOnSwitchesItOffAndWaits) {
   FoundWithDiagnosticModeOn();
+  plat::SetTimeScale(1);  // the wait is looked at well within its ten seconds
   CloseAndSettle(GetParam().input);
   EXPECT_EQ(link_.Calls(), Calls{"TurnDiagnosticOnOffReq(0,70419352,)"});
   EXPECT_FALSE(Ended(0));

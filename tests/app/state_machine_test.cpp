@@ -35,8 +35,9 @@ TEST_F(StateMachineTest, StartsSearchingWithTheButtonsOff) {
 }
 
 TEST_F(StateMachineTest, DetectionSearchesOneSecondAfterTheLastOfSeveral) {
-  // Slow enough that the three detections come well within the second.
-  plat::SetTimeScale(10);
+  // Real time: the three detections and the look at the state come well
+  // within the second.
+  plat::SetTimeScale(1);
   for (int i = 0; i < 3; ++i) link_.Indicate(IdModemDetect, {1});
   Settle();
   EXPECT_EQ(DeviceState, StatePortsPresent);
@@ -49,6 +50,7 @@ TEST_F(StateMachineTest, DetectionSearchesOneSecondAfterTheLastOfSeveral) {
 }
 
 TEST_F(StateMachineTest, DetectionWithoutDevicePortsDisconnectsAndSearchesAnyway) {
+  plat::SetTimeScale(1);  // the state is looked at before the search's second is up
   DeviceState = StateFound;
   Indicate(IdModemDetect, {0});
   EXPECT_EQ(DeviceState, StateFound);
@@ -335,6 +337,7 @@ TEST_F(StateMachineTest, AShortVersionRecordIsIgnored) {
 TEST_F(StateMachineTest, TheMachineRestartsFromAnyStateOnDetectionAndScan) {
   FindWithVersion("NV6246-DC-0602");
   ASSERT_EQ(DeviceState, StateFound);
+  plat::SetTimeScale(1);  // the state is looked at before the search's second is up
   Indicate(IdModemDetect, {1});
   EXPECT_EQ(DeviceState, StatePortsPresent);
   ASSERT_TRUE(link_.WaitForCall("SearchPort", kWaitMs));

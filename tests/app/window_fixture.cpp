@@ -26,10 +26,15 @@ TempSettings::TempSettings() {
   folder_ = std::filesystem::temp_directory_path() / ("tamri-app-test-" + std::to_string(random()));
   std::filesystem::create_directories(folder_);
   plat::SetEnvironment("XDG_CONFIG_HOME", folder_.string());
+  // Where the platform keeps the file whatever the environment says (the
+  // Windows folder on Windows): each test starts without one.
+  std::error_code error;
+  std::filesystem::remove(plat::ProfilePath(settings::FileName()), error);
 }
 
 TempSettings::~TempSettings() {
   std::error_code error;
+  std::filesystem::remove(plat::ProfilePath(settings::FileName()), error);
   std::filesystem::remove_all(folder_, error);
 }
 
