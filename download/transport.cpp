@@ -12,6 +12,7 @@
 #include "plat/event.h"
 #include "plat/serial.h"
 #include "plat/thread.h"
+#include "never_destroyed.h"
 #include "scan_diag_port.h"
 
 namespace download {
@@ -65,16 +66,15 @@ struct RecvRingState {
   int Dropped = 0;             // bytes lost to a full ring since the open
 };
 
-// Built at first use and never destroyed: the worker and the receive thread
-// may still be running when the process exits.
+// Never destroyed: the worker and the receive thread may still be running
+// when the process exits. The port's state is built at first use; the ring,
+// which every received byte passes, is ready before any code runs.
 DownloadPortState& DownloadPort() {
   static auto* const state = new DownloadPortState;
   return *state;
 }
-RecvRingState& RecvRing() {
-  static auto* const ring = new RecvRingState;
-  return *ring;
-}
+constinit NeverDestroyed<RecvRingState> RingStorage;
+RecvRingState& RecvRing() { return RingStorage.value; }
 
 int Unread() {
   RecvRingState& ring = RecvRing();
