@@ -276,8 +276,6 @@ void JoinWorkers() {
 
 void SetUploadFileFault(UploadFileFault fault) { UploadFault.store(fault); }
 
-bool EngineInUse() { return EngineTaken.load(); }
-
 }  // namespace workers_testing
 
 }  // namespace download

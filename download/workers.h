@@ -65,8 +65,6 @@ void JoinWorkers();
 // Makes the upload file's final write or close report a failure.
 enum class UploadFileFault { None, ShortWrite, CloseFails };
 void SetUploadFileFault(UploadFileFault fault);
-// Whether a started transfer's worker is still before its final wait.
-bool EngineInUse();
 }  // namespace workers_testing
 
 }  // namespace download

@@ -284,7 +284,7 @@ TEST_F(TransferWorker, AStartWhileAWorkerRunsIsRefusedAndTheRunningTransferCompl
   other.ProgressWnd = ui_.NewWindow();
   other.DialogWnd = ui_.NewWindow();
 
-  EXPECT_TRUE(workers_testing::EngineInUse());
+  EXPECT_TRUE(TransferActive());
   EXPECT_EQ(StartDownloadThread(&other), 1);
   EXPECT_EQ(StartUploadThread(&other), 1);
   EXPECT_EQ(CurrentJob.load(), &job_);
@@ -300,7 +300,7 @@ TEST_F(TransferWorker, AStartWhileAWorkerRunsIsRefusedAndTheRunningTransferCompl
   EXPECT_EQ(Commands(), std::vector<uint32_t>{ID_DL_FINISH});
   EXPECT_EQ(ui::headless::Model(other.StatusWnd)->text, "");
   EXPECT_EQ(ui::headless::Model(other.DialogWnd)->commands, std::vector<uint32_t>{});
-  EXPECT_FALSE(workers_testing::EngineInUse());
+  EXPECT_FALSE(TransferActive());
 }
 
 // Once a transfer has ended, failed or completed, the next start runs, also
@@ -325,7 +325,7 @@ TEST_F(TransferWorker, AStartAfterAnEndedTransferRuns) {
       return std::nullopt;
     });
     ASSERT_EQ(StartDownloadThread(&job_), 0);
-    ASSERT_TRUE(WaitFor([] { return !workers_testing::EngineInUse(); }));
+    ASSERT_TRUE(WaitFor([] { return !TransferActive(); }));
     const Lines firstLines = TakeLines();
     ASSERT_GE(firstLines.size(), c.firstEnd.size());
     EXPECT_EQ(Lines(firstLines.end() - static_cast<std::ptrdiff_t>(c.firstEnd.size()), firstLines.end()), c.firstEnd);
