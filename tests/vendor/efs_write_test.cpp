@@ -262,7 +262,8 @@ TEST_F(EfsWriteTest, RefusalsComeBeforeAnythingIsSent) {
 
 TEST_F(EfsWriteTest, PathsOf259CharactersFitTheJob) {
   WriteLocal(10);
-  const std::string efs = "/" + std::string(258, 'e');
+  std::string efs(259, 'e');
+  efs[0] = '/';
   ASSERT_EQ(StartEfs(efs, localFile_), 1);
   Settle();
   EXPECT_EQ(std::string(EfsJob.EfsPath), efs);
