@@ -3,7 +3,10 @@
 // engine, against the simulated device over pseudo-terminals. A person's
 // part is played through the dialog driver: typing the package folder,
 // pressing the buttons, answering the message boxes, closing the window.
-// The system's pauses run at a raised time scale.
+// The system's pauses run at a raised time scale. The tests follow the
+// window's searches through three entries of its call table, which pass on
+// to the Dll_ functions; they hold a search back only to look at the window
+// with none under way.
 #include <gtest/gtest.h>
 
 #include <algorithm>
