@@ -124,24 +124,17 @@ struct SearchLog {
 };
 SearchLog Searches;
 
-void IssueSearch() {
-  {
-    std::lock_guard lock(Searches.mutex);
-    ++Searches.issued;
-  }
-  Dll_SearchPort();
-}
-
 bool DLL_STDCALL LoggedSearchPort() {
   {
+    // Counted as it is let through, so that a hold never misses it.
     std::lock_guard lock(Searches.mutex);
     if (Searches.held) {
       Searches.asked = true;
       return true;
     }
+    ++Searches.issued;
   }
-  IssueSearch();
-  return true;
+  return Dll_SearchPort();
 }
 
 bool DLL_STDCALL LoggedReadDate(int* id, char* data, int* length) {
@@ -175,8 +168,9 @@ void HoldSearches(bool hold) {
     std::lock_guard lock(Searches.mutex);
     Searches.held = hold;
     ask = !hold && std::exchange(Searches.asked, false);
+    if (ask) ++Searches.issued;
   }
-  if (ask) IssueSearch();
+  if (ask) Dll_SearchPort();
 }
 
 // Every search answered, and the device found after the last answer.
