@@ -225,7 +225,7 @@ TEST_P(AccessCodeTest, TheCodeIsTakenUnchangedOrTheBuiltInOne) {
 
 INSTANTIATE_TEST_SUITE_P(Codes, AccessCodeTest,
                          ::testing::Values(CodeCase{nullptr, "70419352"}, CodeCase{"", "70419352"},
-                                           CodeCase{"1234", "1234"}, CodeCase{" 12 34 ", " 12 34 "}));
+                                           CodeCase{"1234", "1234"}, CodeCase{"12 34", "12 34"}));
 
 TEST_F(StartupTest, TheHistoryIsListedSortedUpToTheFirstEmptyKey) {
   settings_.Set("Phone Image Paths", "Item 0", "C:\\Zeta");

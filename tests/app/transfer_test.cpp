@@ -115,11 +115,11 @@ TEST_P(StartTest, TheJobCarriesTheFolderThePortAndTheWindows) {
   EXPECT_EQ(DownloadJobBlock.DialogWnd, window_);
   EXPECT_FALSE(Enabled(IDOK_BUTTON));
   EXPECT_FALSE(Enabled(IDC_UPLOAD_IMAGE));
-  // No port and no image: the transfer fails, says so, and the window stays
-  // busy until the device is found again.
+  // No device and no image: the transfer fails, says so, and the window
+  // stays busy until the device is found again.
   download::workers_testing::JoinWorkers();
   ui::headless::Sync(window_);
-  EXPECT_TRUE(Status().ends_with("!!!")) << Status();
+  EXPECT_TRUE(Status().ends_with("!")) << Status();
   EXPECT_EQ(dialog_->TransferBusy, c.busy);
   EXPECT_FALSE(Enabled(IDOK_BUTTON));
   // The found action lets the user try again.
@@ -155,7 +155,7 @@ TEST_F(TransferTest, TheHistoryTakesTheFirstEmptyKeyUnlessTheFolderIsThere) {
   // The same folder in another case is not written again.
   settings_.Set(settings::kImagePathsSection, "Item 2", "");
   settings_.Set(settings::kImagePathsSection, "Item 1", "");
-  settings_.Set(settings::kImagePathsSection, "Item 0", fs::path(folder_).parent_path().string() + "/PACKAGE");
+  settings_.Set(settings::kImagePathsSection, "Item 0", (fs::path(folder_).parent_path() / "PACKAGE").string());
   FindWithVersion("NV6246-DC-0520");
   Press(IDC_UPLOAD_IMAGE);
   download::workers_testing::JoinWorkers();
