@@ -133,6 +133,9 @@ class CTamriDlg : public ui::Dialog {
   // A start refused while another transfer's worker still runs.
   bool RefuseWhileTransferRuns();
   void FillJob(int32_t comPort);
+  // Fills the job, marks the transfer `busy` (1 download, 2 upload) and
+  // hands the job to `starter`.
+  void StartTransfer(int32_t comPort, int32_t busy, int (*starter)(const DownloadJob*));
   // The found action, with the version text or with none.
   void FoundDevice(bool withVersion);
   void SetStatus(const std::string& text);

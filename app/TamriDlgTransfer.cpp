@@ -85,6 +85,17 @@ void CTamriDlg::FillJob(int32_t comPort) {
   DownloadJobBlock.DialogWnd = Handle();
 }
 
+void CTamriDlg::StartTransfer(int32_t comPort, int32_t busy, int (*starter)(const DownloadJob*)) {
+  FillJob(comPort);
+  TransferBusy = busy;
+  if (starter(&DownloadJobBlock) != 0) {
+    // No worker: nothing changed but the job block.
+    TransferBusy = 0;
+    return;
+  }
+  EnableActionButtons(false);
+}
+
 void CTamriDlg::OnOK() {
   if (RefuseWhileTransferRuns()) return;
   RememberFolder();
@@ -97,13 +108,7 @@ void CTamriDlg::StartDownload() {
   const int answer = ui::MessageBox(Handle(), ui::LoadString(IDS_CONFIRM_UPGRADE),
                                     ui::MbYesNo | ui::MbIconExclamation | ui::MbDefButton2);
   if (answer != ui::IdYes) return;
-  FillJob(comPort);
-  TransferBusy = 1;
-  if (download::StartDownloadThread(&DownloadJobBlock) != 0) {
-    TransferBusy = 0;
-    return;
-  }
-  EnableActionButtons(false);
+  StartTransfer(comPort, 1, download::StartDownloadThread);
 }
 
 void CTamriDlg::OnUploadImage() {
@@ -111,13 +116,7 @@ void CTamriDlg::OnUploadImage() {
   if (RefuseWhileTransferRuns()) return;
   RememberFolder();
   if (!CheckImageFolder()) return;
-  FillJob(comPort);
-  TransferBusy = 2;
-  if (download::StartUploadThread(&DownloadJobBlock) != 0) {
-    TransferBusy = 0;
-    return;
-  }
-  EnableActionButtons(false);
+  StartTransfer(comPort, 2, download::StartUploadThread);
 }
 
 void CTamriDlg::OnDlFinish() {
