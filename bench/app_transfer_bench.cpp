@@ -216,14 +216,17 @@ class Application {
     if (!link_.WaitDrained(kWaitMs)) Fail("the window did not take the scan result");
     Settle();
     if (!Press(upload ? IDC_UPLOAD_IMAGE : IDOK_BUTTON)) Fail("the button is not enabled");
+    // A click is a posted command, and a Win32 thread handles sent messages
+    // before posted ones: the settle alone does not wait for it there.
     Settle();
-    if (dialog_->TransferBusy != (upload ? 2 : 1)) Fail("the window started no transfer");
+    if (!WaitFor([&] { return dialog_->TransferBusy != 0; })) Fail("the window started no transfer");
+    if (dialog_->TransferBusy != (upload ? 2 : 1)) Fail("the window started the other transfer");
     download::workers_testing::JoinWorkers();
     // The worker's finish command was posted before its final wait.
+    if (!WaitFor([&] { return dialog_->TransferBusy == 0; })) Fail("the window did not finish");
     Settle();
     const std::string shown = ui::GetWindowText(dialog_->Item(IDC_STATUS_TEXT));
     if (shown != (upload ? "upload complete!" : "download complete!")) Fail("the window shows \"" + shown + "\"");
-    if (dialog_->TransferBusy != 0) Fail("the window did not finish");
 #if TAMRI_BENCH_HEADLESS
     if (ui::headless::Control(window_, IDC_PROGRESS).value_or(ui::headless::ControlView{}).progress != 0) {
       Fail("the finish did not clear the progress bar");
