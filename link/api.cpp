@@ -101,16 +101,10 @@ bool DLL_STDCALL Dll_SearchPort() {
   return Link().pWriteQ->Enqueue(IdPortScanRequest, kRequest, sizeof kRequest, true);
 }
 
-int DLL_STDCALL Dll_GetDiagModeReq() {
-  linklayer& link = Link();
-  const std::unique_lock roles = link.LockRoles();
-  return link.DiagMode;
-}
+int DLL_STDCALL Dll_GetDiagModeReq() { return Link().LastScan().diagMode; }
 
 int DLL_STDCALL Dll_GetDiagportReq() {
-  linklayer& link = Link();
-  const std::unique_lock roles = link.LockRoles();
-  const uint8_t port = link.DiagPort;
+  const uint8_t port = Link().LastScan().diagPort;
   return port == linklayer::NoPort ? -1 : port;
 }
 

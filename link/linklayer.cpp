@@ -24,26 +24,21 @@ LinkPlatform::LinkPlatform()
 // wait for StartEvent, which is set as the last step.
 linklayer theLinkLayer;
 
-namespace {
-
-void WakeWriter(void* link) { static_cast<linklayer*>(link)->SignalWriteRequest(); }
-
-}  // namespace
-
 linklayer::linklayer() : linklayer(LinkOptions{}) {}
 
 linklayer::linklayer(LinkOptions options)
-    : options_(std::move(options)),
+    : pReadQ(&ReadQ),
+      pWriteQ(&WriteQ),
+      options_(std::move(options)),
       WriteQ("<Unknown>"),
       ReadQ("<Unknown>"),
-      pReadQ(&ReadQ),
-      pWriteQ(&WriteQ),
       Parser(options_.ResponseRows.empty() ? ResponseParser() : ResponseParser(options_.ResponseRows)) {
   pReadQ->Init(40, "<ReadQ>");
   pWriteQ->Init(40, "<WriteQ>");
   // Either queue wakes the write thread when asked to.
-  pReadQ->SetWake(&WakeWriter, this);
-  pWriteQ->SetWake(&WakeWriter, this);
+  const auto wakeWriter = [](void* link) { static_cast<linklayer*>(link)->SignalWriteRequest(); };
+  pReadQ->SetWake(wakeWriter, this);
+  pWriteQ->SetWake(wakeWriter, this);
   ResetReadBuffer();
   (void)StartThreads();
   SignalStart();
@@ -95,6 +90,13 @@ bool linklayer::CloseEvents() {
   for (plat::Event* event : events) event->Close();
   return true;
 }
+
+linklayer::ScanSnapshot linklayer::LastScan() const {
+  std::lock_guard lock(lastScanMutex_);
+  return lastScan_;
+}
+
+bool linklayer::Stopping() const { return StopEvent.Wait(0) == plat::WaitResult::Signaled; }
 
 void linklayer::SignalStart() { StartEvent.Set(); }
 void linklayer::SignalStop() { StopEvent.Set(); }

@@ -74,6 +74,7 @@ class linklayer {
  public:
   static constexpr uint8_t NoPort = 0xFF;
   static constexpr int RingSize = 4096;
+  static constexpr int MaxDevicePorts = 30;
 
   // LinkState values.
   static constexpr uint8_t PortClosed = 0;
@@ -85,14 +86,71 @@ class linklayer {
   linklayer(const linklayer&) = delete;
   linklayer& operator=(const linklayer&) = delete;
 
+  // Opens, closes and reopens the AT port on ModemPort; the arguments are
+  // not used.
+  bool Connect(int, int);
+  // Closes the AT port, then releases a write that waits for its result.
+  // Always true; harmless on a closed port.
+  bool ClosePort();
+
+  // The open AT port (null when closed) and LinkState, read under the
+  // port lock: the port stays valid for the caller's I/O even if it is
+  // closed meanwhile, which then fails that I/O.
+  plat::PortHandle CurrentPort() const;
+  uint8_t CurrentLinkState() const;
+
+  // What the last finished port scan found, published as it ends: read at
+  // once, a running scan never holds the reader up.
+  struct ScanSnapshot {
+    uint8_t diagPort = NoPort;
+    int32_t diagMode = 0;
+  };
+  ScanSnapshot LastScan() const;
+
+  // The roles lock: the scan holds it from its start to its report, the
+  // modem detection around its test-and-reopen, and Connect's callers
+  // around their test and connect, so that none of them sees a half-done
+  // scan. Taken before the port lock, never while holding it.
+  std::unique_lock<std::mutex> LockRoles();
+
+  // A final result came (the handlers' signal to the write loop).
+  void SignalResponse();
+
+  // The notification event is a handle of the API caller's (an event's
+  // plat::Event::NotifyHandle, on Windows an event HANDLE); null keeps the
+  // one registered before.
+  void SetNotifyEvent(void* handle);
+  void* GetNotifyEvent() const;
+  // Sets the registered notification event, if any.
+  void Notify();
+
+  // Whether the NUL-terminated text holds a byte above 0xA0. Nothing calls
+  // it yet; it is kept for the text handlers that may need it.
+  static bool HasHighByte(const unsigned char* text);
+
+  const LinkTimings& Timings() const { return options_.Timings; }
+  const LinkPlatform& Platform() const { return options_.Platform; }
+
+  // The request and indication queues: the API and the handlers queue on
+  // them, the write loop and the API caller take from them.
+  PrimitiveQueue* const pReadQ;
+  PrimitiveQueue* const pWriteQ;
+
+ private:
+  friend class LinkLayerPeer;  // the tests' one way in
+  struct Scan;                 // the port scan's steps (port_scan.cpp)
+
   // Creates the four events and starts the three threads (unless the
   // options say otherwise); false, with no event and no thread, when an
   // event cannot be created.
   bool StartThreads();
+  bool CreateEvents();
   // Wakes every waiter on the four events, then closes them. Always true.
   bool CloseEvents();
-  // Empties the read ring.
-  void ResetReadBuffer();
+
+  void SignalStart();
+  void SignalStop();
+  void SignalWriteRequest();
 
   // Puts the link's line settings on an open port. False when the control
   // block cannot be read or written: the port has then been closed.
@@ -104,76 +162,44 @@ class linklayer {
   // Opens "\\.\COM<com>" and purges it, tracing the outcome; null when it
   // cannot be opened.
   plat::PortHandle OpenComPort(unsigned com, const char* failedTrace, const char* openedTrace);
-  // Opens, closes and reopens the AT port; the arguments are not used.
-  bool Connect(int, int);
-  // Closes the AT port, then releases a write that waits for its result.
-  // Always true; harmless on a closed port.
-  bool ClosePort();
+  // Drops the AT port from the state and closes it; false when none was open.
+  bool ReleasePort();
   // One write of `length` bytes; the outcome is only traced.
   void WritePort(const plat::PortHandle& port, const char* data, int length);
-
-  // The open AT port (null when closed) and LinkState, read under the
-  // port lock: the port stays valid for the caller's I/O even if it is
-  // closed meanwhile, which then fails that I/O.
-  plat::PortHandle CurrentPort() const;
-  uint8_t CurrentLinkState() const;
-
-  void SignalStart();
-  void SignalStop();
-  void SignalWriteRequest();
-  void SignalResponse();
-
-  // The notification event is a handle of the API caller's (an event's
-  // plat::Event::NotifyHandle, on Windows an event HANDLE); null keeps the
-  // one registered before.
-  void SetNotifyEvent(void* handle);
-  void* GetNotifyEvent() const;
-  // Sets the registered notification event, if any.
-  void Notify();
 
   // The loops of the three threads; each first waits for StartEvent.
   uint32_t ReadLoop();
   uint32_t WriteLoop();
   uint32_t MonitorLoop();
-
-  // The write loop's drain: resets WriteRequestEvent and handles every
-  // request on WriteQ. False when StopEvent ended it.
-  bool DrainWriteQueue();
-  // The port scan: probes every listed device port for the diagnostic and
-  // the AT port and reports IdPortScanResult. Runs the ScanPorts hook of the
-  // options instead when there is one.
-  void ScanPorts();
-  // Fills `ports` (room for MaxDevicePorts) with the COM numbers of the
-  // device ports of the serial-port map; returns their count.
-  uint8_t ListDevicePorts(unsigned char* ports);
-  static constexpr int MaxDevicePorts = 30;
-  // Closes the AT port, lists the device ports and either reopens the AT
-  // port silently or reports IdModemDetect.
-  void DetectModem();
-
-  // The roles lock: the scan holds it from its start to its report, the
-  // modem detection around its test-and-reopen, and Connect and the role
-  // getters around their use, so that none of them sees a half-done scan.
-  // Taken before the port lock, never while holding it.
-  std::unique_lock<std::mutex> LockRoles();
-
-  // Appends received bytes to the ring; false (and the ring emptied) when
-  // they do not fit beside the unread ones, false for no bytes.
-  bool AppendReadData(const char* data, int length);
-  // Dispatches the unread bytes of the ring to the parser's handlers.
-  void ParseReadData();
-  // Whether the NUL-terminated text holds a byte above 0xA0.
-  static bool HasHighByte(const unsigned char* text);
-
-  const LinkTimings& Timings() const { return options_.Timings; }
-  const LinkPlatform& Platform() const { return options_.Platform; }
-
   static uint32_t ReadThreadProc(linklayer* link);
   static uint32_t WriteThreadProc(linklayer* link);
   static uint32_t MonitorThreadProc(linklayer* link);
 
- private:
-  friend class LinkLayerPeer;  // tests look at the ring and the flags
+  // Read path: empties the ring; appends received bytes to it (false, and
+  // the ring emptied, when they do not fit beside the unread ones; false for
+  // no bytes); dispatches its unread bytes to the parser's handlers.
+  void ResetReadBuffer();
+  bool AppendReadData(const char* data, int length);
+  void ParseReadData();
+
+  // Write path: resets WriteRequestEvent and handles every request on
+  // WriteQ (false when StopEvent ended it); one request taken off WriteQ
+  // (false when StopEvent ended it).
+  bool DrainWriteQueue();
+  bool HandleRequest(int32_t id, const char* data, int length);
+
+  // The port scan: probes every listed device port for the diagnostic and
+  // the AT port and reports IdPortScanResult; ends early, reporting
+  // nothing, when the link stops. Runs the ScanPorts hook of the options
+  // instead when there is one.
+  void ScanPorts();
+  // Fills `ports` (room for MaxDevicePorts) with the COM numbers of the
+  // device ports of the serial-port map; returns their count.
+  uint8_t ListDevicePorts(unsigned char* ports);
+  // Closes the AT port, lists the device ports and either reopens the AT
+  // port silently or reports IdModemDetect.
+  void DetectModem();
+  bool Stopping() const;
 
   const LinkOptions options_;
 
@@ -183,13 +209,11 @@ class linklayer {
   plat::PortHandle PortHandle;
   uint8_t LinkState = PortClosed;
 
- public:
   plat::Event StopEvent;          // set once, at destruction: the loops end
   plat::Event StartEvent;         // set once, when the object is complete
   plat::Event WriteRequestEvent;  // a request is queued on WriteQ
   plat::Event ResponseEvent;      // a final result came, or the port closed
 
- private:
   std::atomic<void*> NotifyEvent{nullptr};  // the API caller's handle; not ours to close
 
   // Only the write thread reads and writes these two; they never go back to 0.
@@ -204,27 +228,21 @@ class linklayer {
     char bytes[RingSize] = {};
   } ReadRing;
 
- public:
   PrimitiveQueue WriteQ;  // requests for the write thread
   PrimitiveQueue ReadQ;   // indications for the API caller
-  PrimitiveQueue* const pReadQ;
-  PrimitiveQueue* const pWriteQ;
   ResponseParser Parser;
 
-  // Written by the port scan and modem detection, read by the API.
+  // The port roles: written by the port scan and modem detection under the
+  // roles lock.
+  std::mutex rolesMutex_;
   std::atomic<int32_t> DiagMode{0};
   std::atomic<uint8_t> ModemPort{NoPort};
   std::atomic<uint8_t> DiagPort{NoPort};
   std::atomic<uint8_t> SecondModemPort{NoPort};
 
- private:
-  // Drops the AT port from the state and closes it; false when none was open.
-  bool ReleasePort();
-  bool CreateEvents();
-  // One request taken off WriteQ; false when StopEvent ended it.
-  bool HandleRequest(int32_t id, const char* data, int length);
-
-  std::mutex rolesMutex_;
+  // The last finished scan's diagnostic port and mode; a leaf lock.
+  mutable std::mutex lastScanMutex_;
+  ScanSnapshot lastScan_;
 
   plat::Thread readThread_;
   plat::Thread writeThread_;

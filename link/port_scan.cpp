@@ -36,11 +36,6 @@ constexpr uint8_t kTypeLineFeed = static_cast<uint8_t>('\n' - '0');
 bool AnnouncesSecondPort(uint8_t type) { return type == kTypeFirstOfTwo || type == kTypeLineFeed; }
 
 template <size_t N>
-void Write(linklayer& link, const plat::PortHandle& port, const char (&bytes)[N]) {
-  link.WritePort(port, bytes, static_cast<int>(N - 1));
-}
-
-template <size_t N>
 bool StartsWith(const char* answer, int count, const char (&pattern)[N]) {
   return count >= static_cast<int>(N - 1) && std::memcmp(answer, pattern, N - 1) == 0;
 }
@@ -81,12 +76,6 @@ struct Reporter {
   }
 };
 
-plat::PortHandle OpenScanPort(linklayer& link, unsigned com) {
-  plat::PortHandle port = link.OpenComPort(com, "scan port: can not open!\n", "scan port: open ok!\n");
-  if (!port || !link.ConfigurePort(port)) return nullptr;  // a port the configuration failed on is closed already
-  return port;
-}
-
 // One read of up to kAnswerSize bytes into the cleared `answer`; the count
 // read, 0 after a failure.
 int ReadAnswer(const plat::PortHandle& port, char* answer, const Reporter& report) {
@@ -101,55 +90,6 @@ int ReadAnswer(const plat::PortHandle& port, char* answer, const Reporter& repor
 }
 
 void Pause(linklayer& link, uint32_t ms) { link.Platform().Sleep(ms); }
-
-// Pass 1 on one port: true when it is the diagnostic port.
-bool ProbeDiagPort(linklayer& link, unsigned com) {
-  const plat::PortHandle port = OpenScanPort(link, com);
-  if (!port) return false;
-  const LinkTimings& timings = link.Timings();
-  const Reporter report{link, true};
-  Pause(link, timings.ScanShortPauseMs);
-  Write(link, port, kDiagProbe);
-  Pause(link, timings.ScanLongPauseMs);
-  Write(link, port, kDiagProbe);
-  Pause(link, timings.ScanLongPauseMs);
-
-  char answer[kAnswerSize];
-  const int count = ReadAnswer(port, answer, report);
-  const bool diagReply = StartsWith(answer, count, kDiagReply);
-  const bool bootPrompt = !diagReply && StartsWith(answer, count, kBootPrompt);
-  if (!diagReply && !bootPrompt) {
-    port->Close();
-    return false;
-  }
-  link.DiagPort = static_cast<uint8_t>(com);
-  report.Number("the port is %u\r\n", com);
-  report("dll: scan port ok\n");
-  if (diagReply) {
-    port->Close();
-    return true;
-  }
-
-  // The boot loader: put it into download mode and leave the port open for
-  // the download engine.
-  link.DiagMode = 1;
-  for (int i = 0; i < 2; ++i) {
-    Write(link, port, kDiagProbe);
-    Pause(link, timings.ScanLongPauseMs);
-  }
-  for (int i = 0; i < 2; ++i) {
-    Write(link, port, kBootCommand);
-    Pause(link, timings.ScanLongPauseMs);
-  }
-  for (int i = 0; i < 2; ++i) {
-    Write(link, port, kNopFrame);
-    Pause(link, timings.ScanLongPauseMs);
-  }
-  uint32_t got = 0;  // what this read brings is not looked at
-  if (!port->Read(answer, kAnswerSize, &got)) report("ERR: I/O error on serial port \n");
-  download::ScanDiagPortHandle.Put(port, static_cast<int>(com));
-  return true;
-}
 
 // Pass 2's bookkeeping across the ports.
 struct AtSearch {
@@ -167,62 +107,126 @@ uint8_t TypeAfter(std::string_view answer, size_t found, size_t length) {
   return static_cast<uint8_t>(byte - '0');
 }
 
-// Pass 2 on one port: true when the AT port search is over.
-bool ProbeAtPort(linklayer& link, unsigned com, AtSearch& search) {
-  const plat::PortHandle port = OpenScanPort(link, com);
-  if (!port) return false;
-  const LinkTimings& timings = link.Timings();
-  Pause(link, timings.ScanShortPauseMs);
-  Write(link, port, kInquiry);
-  Pause(link, timings.ScanShortPauseMs);
-  port->PurgeComm(plat::PURGE_RXCLEAR);  // the answer to the first inquiry goes
-  Write(link, port, kInquiry);
-  Pause(link, timings.ScanShortPauseMs);
-
-  char buffer[kAnswerSize];
-  const std::string_view answer(buffer, static_cast<size_t>(ReadAnswer(port, buffer, Reporter{link, false})));
-  port->Close();
-  const uint8_t com8 = static_cast<uint8_t>(com);
-
-  if (answer.find(kModemPortY2) != std::string_view::npos) {
-    link.ModemPort = com8;
-    search.atFlag = 1;
-    search.type = kTypeModem;
-    TraceNumber("the port is %u\r\n", com);
-    DllTrace("dll: scan port ok\n");
-    DualPortFlag = 0;
-    return true;
-  }
-  if (answer.find(kAtOnlyPort) != std::string_view::npos) {
-    DualPortFlag = 1;
-    link.ModemPort = com8;
-    TraceNumber("the AT port is %u\r\n", com);
-    DllTrace("dll: scan AT port ok\n");
-    if (++search.answers != 2) return false;
-    search.atFlag = 1;
-    search.type = TypeAfter(answer, answer.find(kAtOnlyPort), kAtOnlyPort.size());
-    return true;
-  }
-  if (const size_t found = answer.find(kModemPortY); found != std::string_view::npos) {
-    search.type = TypeAfter(answer, found, kModemPortY.size());
-    ++search.answers;
-    if (AnnouncesSecondPort(search.type)) {
-      link.SecondModemPort = com8;
-      search.expected = 2;
-    } else {
-      link.ModemPort = com8;
-      DualPortFlag = 0;
-    }
-    TraceNumber("the modem port is %u\r\n", com);
-    DllTrace("dll: scan modem port ok\n");
-    if (search.answers != search.expected) return false;
-    search.atFlag = 1;
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
+
+// The scan's steps on one port; a part of the link, as they set its roles
+// and use its port primitives.
+struct linklayer::Scan {
+  template <size_t N>
+  static void Write(linklayer& link, const plat::PortHandle& port, const char (&bytes)[N]) {
+    link.WritePort(port, bytes, static_cast<int>(N - 1));
+  }
+
+  static plat::PortHandle OpenScanPort(linklayer& link, unsigned com) {
+    plat::PortHandle port = link.OpenComPort(com, "scan port: can not open!\n", "scan port: open ok!\n");
+    if (!port || !link.ConfigurePort(port)) return nullptr;  // a port the configuration failed on is closed already
+    return port;
+  }
+
+  // Pass 1 on one port: true when it is the diagnostic port.
+  static bool ProbeDiagPort(linklayer& link, unsigned com) {
+    const plat::PortHandle port = OpenScanPort(link, com);
+    if (!port) return false;
+    const LinkTimings& timings = link.Timings();
+    const Reporter report{link, true};
+    Pause(link, timings.ScanShortPauseMs);
+    Write(link, port, kDiagProbe);
+    Pause(link, timings.ScanLongPauseMs);
+    Write(link, port, kDiagProbe);
+    Pause(link, timings.ScanLongPauseMs);
+
+    char answer[kAnswerSize];
+    const int count = ReadAnswer(port, answer, report);
+    const bool diagReply = StartsWith(answer, count, kDiagReply);
+    const bool bootPrompt = !diagReply && StartsWith(answer, count, kBootPrompt);
+    if (!diagReply && !bootPrompt) {
+      port->Close();
+      return false;
+    }
+    link.DiagPort = static_cast<uint8_t>(com);
+    report.Number("the port is %u\r\n", com);
+    report("dll: scan port ok\n");
+    if (diagReply) {
+      port->Close();
+      return true;
+    }
+
+    // The boot loader: put it into download mode and leave the port open for
+    // the download engine.
+    link.DiagMode = 1;
+    for (int i = 0; i < 2; ++i) {
+      Write(link, port, kDiagProbe);
+      Pause(link, timings.ScanLongPauseMs);
+    }
+    for (int i = 0; i < 2; ++i) {
+      Write(link, port, kBootCommand);
+      Pause(link, timings.ScanLongPauseMs);
+    }
+    for (int i = 0; i < 2; ++i) {
+      Write(link, port, kNopFrame);
+      Pause(link, timings.ScanLongPauseMs);
+    }
+    uint32_t got = 0;  // what this read brings is not looked at
+    if (!port->Read(answer, kAnswerSize, &got)) report("ERR: I/O error on serial port \n");
+    download::ScanDiagPortHandle.Put(port, static_cast<int>(com));
+    return true;
+  }
+
+  // Pass 2 on one port: true when the AT port search is over.
+  static bool ProbeAtPort(linklayer& link, unsigned com, AtSearch& search) {
+    const plat::PortHandle port = OpenScanPort(link, com);
+    if (!port) return false;
+    const LinkTimings& timings = link.Timings();
+    Pause(link, timings.ScanShortPauseMs);
+    Write(link, port, kInquiry);
+    Pause(link, timings.ScanShortPauseMs);
+    port->PurgeComm(plat::PURGE_RXCLEAR);  // the answer to the first inquiry goes
+    Write(link, port, kInquiry);
+    Pause(link, timings.ScanShortPauseMs);
+
+    char buffer[kAnswerSize];
+    const std::string_view answer(buffer, static_cast<size_t>(ReadAnswer(port, buffer, Reporter{link, false})));
+    port->Close();
+    const uint8_t com8 = static_cast<uint8_t>(com);
+
+    if (answer.find(kModemPortY2) != std::string_view::npos) {
+      link.ModemPort = com8;
+      search.atFlag = 1;
+      search.type = kTypeModem;
+      TraceNumber("the port is %u\r\n", com);
+      DllTrace("dll: scan port ok\n");
+      DualPortFlag = 0;
+      return true;
+    }
+    if (answer.find(kAtOnlyPort) != std::string_view::npos) {
+      DualPortFlag = 1;
+      link.ModemPort = com8;
+      TraceNumber("the AT port is %u\r\n", com);
+      DllTrace("dll: scan AT port ok\n");
+      if (++search.answers != 2) return false;
+      search.atFlag = 1;
+      search.type = TypeAfter(answer, answer.find(kAtOnlyPort), kAtOnlyPort.size());
+      return true;
+    }
+    if (const size_t found = answer.find(kModemPortY); found != std::string_view::npos) {
+      search.type = TypeAfter(answer, found, kModemPortY.size());
+      ++search.answers;
+      if (AnnouncesSecondPort(search.type)) {
+        link.SecondModemPort = com8;
+        search.expected = 2;
+      } else {
+        link.ModemPort = com8;
+        DualPortFlag = 0;
+      }
+      TraceNumber("the modem port is %u\r\n", com);
+      DllTrace("dll: scan modem port ok\n");
+      if (search.answers != search.expected) return false;
+      search.atFlag = 1;
+      return true;
+    }
+    return false;
+  }
+};
 
 int IsPortInList(const unsigned char* ports, unsigned char port, int count) {
   for (int i = 0; i < count; ++i)
@@ -251,6 +255,8 @@ uint8_t linklayer::ListDevicePorts(unsigned char* ports) {
 }
 
 void linklayer::ScanPorts() {
+  // A stop (the link going away) ends the scan before its next port, so
+  // that the process does not wait at exit for a scan of every port.
   if (options_.ScanPorts) {
     options_.ScanPorts(*this);
     return;
@@ -268,14 +274,16 @@ void linklayer::ScanPorts() {
   TraceNumber("Begain scan ports, count=%u\r\n", count);
 
   for (uint8_t i = 0; i < count; ++i) {
-    if (ProbeDiagPort(*this, ports[i])) {
+    if (Stopping()) return;
+    if (Scan::ProbeDiagPort(*this, ports[i])) {
       diagFlag = 2;
       break;
     }
   }
   for (uint8_t i = 0; i < count; ++i) {
+    if (Stopping()) return;
     if (diagFlag == 2 && ports[i] == DiagPort) continue;
-    if (ProbeAtPort(*this, ports[i], search)) break;
+    if (Scan::ProbeAtPort(*this, ports[i], search)) break;
   }
 
   TraceNumber("Finished scan ports, result=%u\r\n", static_cast<unsigned>(search.atFlag));
@@ -287,6 +295,10 @@ void linklayer::ScanPorts() {
     SecondModemPort = NoPort;
   }
   const char result[2] = {static_cast<char>(search.atFlag + diagFlag), static_cast<char>(search.type)};
+  {
+    std::lock_guard lock(lastScanMutex_);
+    lastScan_ = ScanSnapshot{DiagPort.load(), DiagMode.load()};
+  }
   roles.unlock();  // the scan is complete: whoever the report wakes may look at it
   pReadQ->Enqueue(IdPortScanResult, result, sizeof result, false);
   Notify();

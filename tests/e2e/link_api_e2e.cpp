@@ -13,6 +13,7 @@
 #include "link/api.h"
 #include "link/ids.h"
 #include "link/linklayer.h"
+#include "link_test_support.h"
 #include "plat/clock.h"
 #include "plat/serial_map.h"
 #include "sim/device.h"
@@ -217,7 +218,7 @@ TEST_F(LinkApi, UnplugAndPlugAreDetected) {
   const std::vector<Indication> gone = user_.Until(IdModemDetect);
   ASSERT_FALSE(gone.empty());
   EXPECT_EQ(gone.back(), One(IdModemDetect, 0));
-  EXPECT_EQ(link_->ModemPort, linklayer::NoPort);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(*link_), linklayer::NoPort);
   EXPECT_EQ(link_->CurrentPort(), nullptr);
 
   device_->Plug();

@@ -57,10 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The same line behind the dispatcher, with a final result after it.
   const std::string lines = text + "\r\nOK\r\n";
-  if (link.AppendReadData(lines.data(), static_cast<int>(lines.size()))) link.ParseReadData();
+  if (LinkLayerPeer::AppendReadData(link, lines.data(), static_cast<int>(lines.size()))) LinkLayerPeer::ParseReadData(link);
   linktest::TakeAll(*link.pReadQ);
   linktest::TakeAll(*link.pWriteQ);
-  link.ResetReadBuffer();
+  LinkLayerPeer::ResetReadBuffer(link);
   ClearSmsPending();
   return 0;
 }

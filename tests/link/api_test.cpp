@@ -1,6 +1,6 @@
 // The exported Dll_ functions on a private link without threads: what each
 // request queues or refuses, what Dll_ReadDate hands out, the getters, and
-// the roles lock against a running scan.
+// a running scan against the getters and a connect.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -186,11 +186,10 @@ TEST_F(Api, ReadDateWithANullPointerTakesNothing) {
 TEST_F(Api, GettersGiveTheLastScansValues) {
   EXPECT_EQ(Dll_GetDiagportReq(), -1);
   EXPECT_EQ(Dll_GetDiagModeReq(), 0);
-  link_.DiagPort = 130;
-  link_.DiagMode = 1;
+  LinkLayerPeer::SetLastScan(link_, 130, 1);
   EXPECT_EQ(Dll_GetDiagportReq(), 130);
   EXPECT_EQ(Dll_GetDiagModeReq(), 1);
-  link_.DiagPort = 0;
+  LinkLayerPeer::SetLastScan(link_, 0, 0);
   EXPECT_EQ(Dll_GetDiagportReq(), 0);
   DualPortFlag = 1;
   EXPECT_EQ(Dll_IsDualPort(), 1);
@@ -212,7 +211,7 @@ TEST_F(Api, ConnectAndDisconnect) {
   testkit::TestPort port(7);
   ASSERT_TRUE(port.Ok());
   EXPECT_FALSE(Dll_Connect(0, 0, nullptr));  // no modem port yet
-  link_.ModemPort = 7;
+  LinkLayerPeer::ModemPort(link_) = 7;
   ASSERT_TRUE(Dll_Connect(0, 0, nullptr));
   const plat::PortHandle open = link_.CurrentPort();
   ASSERT_TRUE(open);
@@ -226,25 +225,25 @@ TEST_F(Api, ConnectAndDisconnect) {
 }
 
 // ---------------------------------------------------------------------------
-// The roles lock: a getter or a connect during a scan waits for its end and
-// sees what it found, not the roles it reset at its start.
+// A running scan: the getters give the last finished scan's values at once,
+// while a connect waits for the scan and uses what it found.
 
-TEST_F(Api, GettersAndConnectDuringAScanSeeItsResult) {
+TEST_F(Api, GettersDuringAScanGiveTheLastScanAtOnceAndConnectWaits) {
   testkit::TempDeviceRoot root;
   linktest::ScanPeer diag(3, {linktest::kDiagReply, ""});
   linktest::ScanPeer modem(4, {"", linktest::Inq("+CINQP: MODEM PORT,y2")});
   ASSERT_TRUE(diag.Ok() && modem.Ok());
 
-  // The scan stops inside its listing, after it has reset the roles, until
-  // released.
+  // The second scan stops inside its listing, after it has reset the roles,
+  // until released.
   std::promise<void> inside;
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
-  auto gate = std::make_shared<std::atomic<bool>>(true);
+  auto listings = std::make_shared<std::atomic<int>>(0);
   LinkOptions options = linktest::TestOptions();
-  options.Platform.EnumSerialMap = [&inside, released, gate](uint32_t index, char* name, uint32_t nameSize,
-                                                             char* data, uint32_t dataSize) {
-    if (index == 0 && gate->exchange(false)) {
+  options.Platform.EnumSerialMap = [&inside, released, listings](uint32_t index, char* name, uint32_t nameSize,
+                                                                 char* data, uint32_t dataSize) {
+    if (index == 0 && ++*listings == 2) {
       inside.set_value();
       released.wait();
     }
@@ -252,20 +251,26 @@ TEST_F(Api, GettersAndConnectDuringAScanSeeItsResult) {
   };
   linklayer link(options);
   SetDllLink(&link);
-  link.DiagPort = 9;  // an earlier scan's
-  link.DiagMode = 1;
+  LinkLayerPeer::ScanPorts(link);  // the earlier scan: diagnostic port COM3
+  ASSERT_EQ(Dll_GetDiagportReq(), 3);
+  (void)linktest::TakeAll(*link.pReadQ);
 
-  auto scan = std::async(std::launch::async, [&] { link.ScanPorts(); });
+  auto scan = std::async(std::launch::async, [&] { LinkLayerPeer::ScanPorts(link); });
   inside.get_future().wait();
   auto port = std::async(std::launch::async, [] { return Dll_GetDiagportReq(); });
   auto mode = std::async(std::launch::async, [] { return Dll_GetDiagModeReq(); });
   auto connect = std::async(std::launch::async, [] { return Dll_Connect(0, 0, nullptr); });
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(port.wait_for(0s), std::future_status::timeout);
+  // Generous: a getter that waits for the held scan never gets there.
+  const bool portAtOnce = port.wait_for(10s) == std::future_status::ready;
+  const bool modeAtOnce = mode.wait_for(10s) == std::future_status::ready;
+  const bool connectWaited = connect.wait_for(0s) == std::future_status::timeout;
   release.set_value();
   scan.get();
-  EXPECT_EQ(port.get(), 3);
+  EXPECT_TRUE(portAtOnce);
+  EXPECT_TRUE(modeAtOnce);
+  EXPECT_EQ(port.get(), 3);  // not the -1 the running scan reset it to
   EXPECT_EQ(mode.get(), 0);
+  EXPECT_TRUE(connectWaited);
   EXPECT_TRUE(connect.get());
   ASSERT_TRUE(link.CurrentPort());
   EXPECT_EQ(link.CurrentPort()->Number(), 4u);

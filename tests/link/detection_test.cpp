@@ -106,8 +106,8 @@ class DualPortDevice : public Detection {
   // reopened by a detection after that scan.
   void Found(linklayer& link, linktest::IndicationWatch& watch) {
     ASSERT_TRUE(watch.WaitFor(IdModemDetect));  // at start, before any scan
-    link.ModemPort = 4;
-    link.SecondModemPort = 5;
+    LinkLayerPeer::ModemPort(link) = 4;
+    LinkLayerPeer::SecondModemPort(link) = 5;
     ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
     ASSERT_TRUE(Eventually([&] { return opens_->count == 1 && link.CurrentPort(); }));
   }
@@ -134,24 +134,24 @@ TEST_F(DualPortDevice, IsReopenedSilentlyWhileBothPortsStay) {
   EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts}));
   EXPECT_EQ(link.CurrentPort(), nullptr);
   EXPECT_EQ(link.CurrentLinkState(), linklayer::PortClosed);
-  EXPECT_EQ(link.ModemPort, 4);
-  EXPECT_EQ(link.SecondModemPort, 5);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(link), 4);
+  EXPECT_EQ(LinkLayerPeer::SecondModemPort(link), 5);
 }
 
 TEST_F(DualPortDevice, UnplugReportsNoDevicePortAndForgetsThePorts) {
   linklayer link(Options());
   linktest::IndicationWatch watch(link);
   Found(link, watch);
-  link.DiagPort = 6;
+  LinkLayerPeer::DiagPort(link) = 6;
 
   ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(4)));  // two changes, one or two cycles
   ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(5)));
-  ASSERT_TRUE(Eventually([&] { return link.ModemPort == linklayer::NoPort; }));
+  ASSERT_TRUE(Eventually([&] { return LinkLayerPeer::ModemPort(link) == linklayer::NoPort; }));
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
   EXPECT_EQ(watch.Seen().back(), NoDevicePort);
-  EXPECT_EQ(link.SecondModemPort, linklayer::NoPort);
+  EXPECT_EQ(LinkLayerPeer::SecondModemPort(link), linklayer::NoPort);
   EXPECT_EQ(link.CurrentPort(), nullptr);
-  EXPECT_EQ(link.DiagPort, 6);  // not detection's to touch
+  EXPECT_EQ(LinkLayerPeer::DiagPort(link), 6);  // not detection's to touch
 }
 
 TEST_F(Detection, AfterASinglePortScanAnyChangeReportsAgain) {
@@ -160,14 +160,14 @@ TEST_F(Detection, AfterASinglePortScanAnyChangeReportsAgain) {
   linklayer link(Options());
   linktest::IndicationWatch watch(link);
   ASSERT_TRUE(watch.WaitFor(IdModemDetect));
-  link.ModemPort = 4;  // no second port: 0xFF is never listed
+  LinkLayerPeer::ModemPort(link) = 4;  // no second port: 0xFF is never listed
   ASSERT_TRUE(link.Connect(0, 0));
 
   ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
   EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts}));
   EXPECT_EQ(link.CurrentPort(), nullptr);
-  EXPECT_EQ(link.ModemPort, 4);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(link), 4);
 }
 
 TEST_F(Detection, AChangeDuringADetectionGivesExactlyOneFurtherCycle) {
@@ -240,10 +240,10 @@ TEST_F(MonitorLoop, AFailedArmIsRetriedOnAReopenedWatch) {
   watch_->failingArms = 2;
   ASSERT_TRUE(AddPort(5));
   linklayer link(Scripted());
-  auto result = std::async(std::launch::async, [&] { return link.MonitorLoop(); });
+  auto result = std::async(std::launch::async, [&] { return LinkLayerPeer::MonitorLoop(link); });
   ASSERT_TRUE(Eventually([&] { return !link.pReadQ->IsEmpty(); }));
   EXPECT_EQ(linktest::TakeAll(*link.pReadQ), std::vector<Indication>{DevicePorts});
-  link.SignalStop();
+  LinkLayerPeer::SignalStop(link);
   EXPECT_EQ(result.get(), 0u);
   EXPECT_EQ(watch_->arms, 3);
   EXPECT_EQ(watch_->opens, 3);  // the first, and one before each further arm
@@ -263,7 +263,7 @@ TEST_P(GiveUp, AfterTheLastAttemptWithoutADetection) {
   watch_->failingArms = -1;
   watch_->openFails = GetParam().openFails;
   linklayer link(Scripted());
-  EXPECT_EQ(link.MonitorLoop(), 1u);
+  EXPECT_EQ(LinkLayerPeer::MonitorLoop(link), 1u);
   EXPECT_TRUE(link.pReadQ->IsEmpty());
   EXPECT_EQ(watch_->opens, 4);
   EXPECT_EQ(watch_->arms, GetParam().openFails ? 0 : 4);
@@ -278,16 +278,16 @@ TEST_F(MonitorLoop, StopEndsTheBackOff) {
   LinkOptions options = Scripted();
   options.Timings.WatchRetryMs = 3600u * 1000u;  // an hour of system time
   linklayer link(options);
-  auto result = std::async(std::launch::async, [&] { return link.MonitorLoop(); });
+  auto result = std::async(std::launch::async, [&] { return LinkLayerPeer::MonitorLoop(link); });
   ASSERT_TRUE(Eventually([&] { return watch_->Arms() == 1; }));
-  link.SignalStop();
+  LinkLayerPeer::SignalStop(link);
   EXPECT_EQ(result.get(), 0u);
 }
 
 TEST_F(MonitorLoop, FailedWaitEndsTheLoop) {
   linklayer link(Scripted());
-  link.CloseEvents();  // the object's events are gone, as at destruction
-  EXPECT_EQ(link.MonitorLoop(), 1u);
+  LinkLayerPeer::CloseEvents(link);  // the object's events are gone, as at destruction
+  EXPECT_EQ(LinkLayerPeer::MonitorLoop(link), 1u);
 }
 
 }  // namespace

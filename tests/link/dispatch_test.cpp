@@ -58,13 +58,13 @@ TEST_P(Dispatch, TurnsReadsIntoIndications) {
   const DispatchCase& c = GetParam();
   int notifies = 0;
   for (const std::string& read : c.reads) {
-    ASSERT_TRUE(link_.AppendReadData(read.data(), static_cast<int>(read.size())));
-    link_.ParseReadData();
+    ASSERT_TRUE(LinkLayerPeer::AppendReadData(link_, read.data(), static_cast<int>(read.size())));
+    LinkLayerPeer::ParseReadData(link_);
     if (notify_.Wait(0) == plat::WaitResult::Signaled) ++notifies;
     notify_.Reset();
   }
   EXPECT_EQ(linktest::TakeAll(*link_.pReadQ), c.expected);
-  EXPECT_EQ(link_.ResponseEvent.Wait(0) == plat::WaitResult::Signaled, c.response);
+  EXPECT_EQ(LinkLayerPeer::ResponseEvent(link_).Wait(0) == plat::WaitResult::Signaled, c.response);
   EXPECT_EQ(notifies, c.notifies);
   EXPECT_EQ(LinkLayerPeer::Unread(link_), c.unread);
   if (c.unread.empty()) {
@@ -136,18 +136,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReadRing, HoldsExactly4096UnreadBytes) {
   linklayer link(linktest::TestOptions());
   const std::string full = Filler(4096);
-  ASSERT_TRUE(link.AppendReadData(full.data(), 4096));
+  ASSERT_TRUE(LinkLayerPeer::AppendReadData(link, full.data(), 4096));
   EXPECT_EQ(LinkLayerPeer::Unread(link), full);
   // One more byte overflows: the unread bytes go with the new one.
-  EXPECT_FALSE(link.AppendReadData("O", 1));
+  EXPECT_FALSE(LinkLayerPeer::AppendReadData(link, "O", 1));
   EXPECT_EQ(LinkLayerPeer::Unread(link), "");
-  ASSERT_TRUE(link.AppendReadData("OK\r\n", 4));
-  link.ParseReadData();
+  ASSERT_TRUE(LinkLayerPeer::AppendReadData(link, "OK\r\n", 4));
+  LinkLayerPeer::ParseReadData(link);
   EXPECT_EQ(linktest::TakeAll(*link.pReadQ), std::vector<Indication>{Ok});
 
-  EXPECT_FALSE(link.AppendReadData(nullptr, 3));
-  EXPECT_FALSE(link.AppendReadData("x", 0));
-  EXPECT_FALSE(link.AppendReadData("x", -1));
+  EXPECT_FALSE(LinkLayerPeer::AppendReadData(link, nullptr, 3));
+  EXPECT_FALSE(LinkLayerPeer::AppendReadData(link, "x", 0));
+  EXPECT_FALSE(LinkLayerPeer::AppendReadData(link, "x", -1));
 }
 
 // Handlers called on exactly the bytes available, in buffers of that size,
@@ -227,18 +227,18 @@ LinkOptions WithOwnRows() {
 
 TEST(ParserRows, OwnRowsReplaceTheTable) {
   linklayer link(WithOwnRows());
-  ASSERT_EQ(link.Parser.Rows().size(), 3u);
+  ASSERT_EQ(LinkLayerPeer::Parser(link).Rows().size(), 3u);
   const std::string read = "ERROR\r\n+FOO:abc\r\nOK\r\n";
-  ASSERT_TRUE(link.AppendReadData(read.data(), static_cast<int>(read.size())));
-  link.ParseReadData();
+  ASSERT_TRUE(LinkLayerPeer::AppendReadData(link, read.data(), static_cast<int>(read.size())));
+  LinkLayerPeer::ParseReadData(link);
   EXPECT_EQ(linktest::TakeAll(*link.pReadQ), (std::vector<Indication>{{200, "abc"}, Ok}));
 }
 
 TEST(ParserRows, MalformedResponseDropsEverythingUnread) {
   linklayer link(WithOwnRows());
   const std::string read = "+FOO:1\r\n+BAD\r\nOK\r\n";
-  ASSERT_TRUE(link.AppendReadData(read.data(), static_cast<int>(read.size())));
-  link.ParseReadData();
+  ASSERT_TRUE(LinkLayerPeer::AppendReadData(link, read.data(), static_cast<int>(read.size())));
+  LinkLayerPeer::ParseReadData(link);
   EXPECT_EQ(linktest::TakeAll(*link.pReadQ), (std::vector<Indication>{{200, "1"}}));
   EXPECT_EQ(LinkLayerPeer::Unread(link), "");
 }

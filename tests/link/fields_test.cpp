@@ -159,8 +159,8 @@ class CatalogueRows : public testing::Test {
     ClearSmsPending();
   }
   void Read(const std::string& data) {
-    ASSERT_TRUE(link_.AppendReadData(data.data(), static_cast<int>(data.size())));
-    link_.ParseReadData();
+    ASSERT_TRUE(LinkLayerPeer::AppendReadData(link_, data.data(), static_cast<int>(data.size())));
+    LinkLayerPeer::ParseReadData(link_);
   }
   linklayer link_{Options()};
   plat::Event notify_;
@@ -182,7 +182,7 @@ TEST_F(CatalogueRows, PromptSendsThePendingTextWithoutCrLf) {
   EXPECT_EQ(id, IdRawText);
   EXPECT_EQ(std::string(data, length), std::string("hello\0", 6));
   EXPECT_TRUE(linktest::TakeAll(*link_.pReadQ).empty());
-  EXPECT_EQ(link_.ResponseEvent.Wait(0), plat::WaitResult::Signaled);
+  EXPECT_EQ(LinkLayerPeer::ResponseEvent(link_).Wait(0), plat::WaitResult::Signaled);
 }
 
 TEST_F(CatalogueRows, MalformedLineDropsTheRestOfTheRead) {

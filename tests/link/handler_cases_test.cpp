@@ -358,7 +358,7 @@ TEST(SmsPendingText, SentOnceAtThePromptWithItsExtraByte) {
   ASSERT_TRUE(writeQ.Dequeue(&id, data, sizeof data, &length));
   EXPECT_EQ(id, IdRawText);
   EXPECT_EQ(std::string(data, length), std::string("0123456789\0", 11));  // no CR LF
-  EXPECT_EQ(bench.Link().WriteRequestEvent.Wait(0), plat::WaitResult::Signaled);
+  EXPECT_EQ(LinkLayerPeer::WriteRequestEvent(bench.Link()).Wait(0), plat::WaitResult::Signaled);
   EXPECT_FALSE(IsSmsPending());
 }
 

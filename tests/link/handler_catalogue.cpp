@@ -91,7 +91,7 @@ std::vector<ResponseHandlerEntry> CatalogueRows() {
 Bench::Bench() : link_(linktest::TestOptions()), bytes_(linklayer::RingSize) {}
 
 Call Bench::Run(ResponseHandler handler, int32_t id, const std::string& text) {
-  link_.ResponseEvent.Reset();
+  LinkLayerPeer::ResponseEvent(link_).Reset();
   const char* placed = bytes_.Place(text.data(), text.size());
   Call call;
   {
@@ -100,7 +100,7 @@ Call Bench::Run(ResponseHandler handler, int32_t id, const std::string& text) {
   }
   call.read = linktest::TakeAll(*link_.pReadQ);
   call.write = linktest::TakeAll(*link_.pWriteQ);
-  call.response = link_.ResponseEvent.Wait(0) == plat::WaitResult::Signaled;
+  call.response = LinkLayerPeer::ResponseEvent(link_).Wait(0) == plat::WaitResult::Signaled;
   return call;
 }
 

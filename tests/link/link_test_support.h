@@ -2,6 +2,7 @@
 // state, the indications of a queue, and an AT peer on a test port.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,9 @@
 #include "plat/event.h"
 #include "support/port_kit.h"
 
+// The tests' one way into the link's private parts: its ring and flags, its
+// events and port roles, and its loops and steps to drive from the test's
+// own thread.
 class LinkLayerPeer {
  public:
   // The unread bytes of the read ring, in ring order.
@@ -27,6 +31,36 @@ class LinkLayerPeer {
   }
   static int32_t ReadIndex(const linklayer& link) { return link.ReadRing.readIndex; }
   static bool SmsNew(const linklayer& link) { return link.bSmsNew != 0; }
+  static const ResponseParser& Parser(const linklayer& link) { return link.Parser; }
+
+  // Port roles, as the scan and the detection leave them.
+  static std::atomic<uint8_t>& ModemPort(linklayer& link) { return link.ModemPort; }
+  static std::atomic<uint8_t>& SecondModemPort(linklayer& link) { return link.SecondModemPort; }
+  static std::atomic<uint8_t>& DiagPort(linklayer& link) { return link.DiagPort; }
+  static std::atomic<int32_t>& DiagMode(linklayer& link) { return link.DiagMode; }
+  // As a finished scan publishes them for the getters.
+  static void SetLastScan(linklayer& link, uint8_t diagPort, int32_t diagMode) {
+    std::lock_guard lock(link.lastScanMutex_);
+    link.lastScan_ = linklayer::ScanSnapshot{diagPort, diagMode};
+  }
+
+  static plat::Event& StartEvent(linklayer& link) { return link.StartEvent; }
+  static plat::Event& ResponseEvent(linklayer& link) { return link.ResponseEvent; }
+  static plat::Event& WriteRequestEvent(linklayer& link) { return link.WriteRequestEvent; }
+  static void SignalStop(linklayer& link) { link.SignalStop(); }
+  static bool CloseEvents(linklayer& link) { return link.CloseEvents(); }
+
+  static bool OpenPort(linklayer& link) { return link.OpenPort(); }
+  static uint32_t WriteLoop(linklayer& link) { return link.WriteLoop(); }
+  static uint32_t MonitorLoop(linklayer& link) { return link.MonitorLoop(); }
+  static bool DrainWriteQueue(linklayer& link) { return link.DrainWriteQueue(); }
+  static void ScanPorts(linklayer& link) { link.ScanPorts(); }
+  static uint8_t ListDevicePorts(linklayer& link, unsigned char* ports) { return link.ListDevicePorts(ports); }
+  static void ResetReadBuffer(linklayer& link) { link.ResetReadBuffer(); }
+  static bool AppendReadData(linklayer& link, const char* data, int length) {
+    return link.AppendReadData(data, length);
+  }
+  static void ParseReadData(linklayer& link) { link.ParseReadData(); }
 };
 
 namespace linktest {

@@ -57,7 +57,7 @@ class PortScan : public testing::Test {
 
   // Runs one scan and returns its one report.
   std::vector<Indication> Scan() {
-    link_.ScanPorts();
+    LinkLayerPeer::ScanPorts(link_);
     return linktest::TakeAll(*link_.pReadQ);
   }
   static std::vector<Indication> Report(uint8_t found, uint8_t type) {
@@ -98,10 +98,10 @@ TEST_P(Roles, FollowTheAnswers) {
   auto role = [&](int which) { return which < 0 ? kNone : static_cast<uint8_t>(candidates[which]); };
 
   EXPECT_EQ(Scan(), Report(c.found, c.type));
-  EXPECT_EQ(link_.DiagPort, diag.Com());
-  EXPECT_EQ(link_.DiagMode, 0);
-  EXPECT_EQ(link_.ModemPort, role(c.modem));
-  EXPECT_EQ(link_.SecondModemPort, role(c.second_));
+  EXPECT_EQ(LinkLayerPeer::DiagPort(link_), diag.Com());
+  EXPECT_EQ(LinkLayerPeer::DiagMode(link_), 0);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(link_), role(c.modem));
+  EXPECT_EQ(LinkLayerPeer::SecondModemPort(link_), role(c.second_));
   EXPECT_EQ(DualPortFlag, c.dual);
   // Pass 2 passes over the diagnostic port; every other port is asked twice
   // (the first answer is purged) until the search is over.
@@ -140,7 +140,7 @@ TEST_F(PortScan, AfterAnY2AnswerNoFurtherPortIsAsked) {
   ASSERT_TRUE(modem.Ok() && other.Ok());
   EXPECT_EQ(Scan(), Report(1, 2));
   EXPECT_EQ(other.Inquiries(), 0);
-  EXPECT_EQ(link_.DiagPort, kNone);
+  EXPECT_EQ(LinkLayerPeer::DiagPort(link_), kNone);
 }
 
 TEST_F(PortScan, TheFirstDiagnosticReplyWins) {
@@ -148,8 +148,8 @@ TEST_F(PortScan, TheFirstDiagnosticReplyWins) {
   ScanPeer alsoDiag(4, {kDiagReply, kY2});
   ASSERT_TRUE(diag.Ok() && alsoDiag.Ok());
   EXPECT_EQ(Scan(), Report(3, 2));
-  EXPECT_EQ(link_.DiagPort, 3);
-  EXPECT_EQ(link_.ModemPort, 4);
+  EXPECT_EQ(LinkLayerPeer::DiagPort(link_), 3);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(link_), 4);
   // Pass 1 ended at the first port.
   EXPECT_EQ(alsoDiag.Received().find(kProbe), std::string::npos);
 }
@@ -159,8 +159,8 @@ TEST_F(PortScan, AShortOrWrongProbeAnswerIsNoDiagnosticPort) {
   ScanPeer shortPrompt(4, {kBootPrompt.substr(0, 17), kY2});
   ASSERT_TRUE(shortReply.Ok() && shortPrompt.Ok());
   EXPECT_EQ(Scan(), Report(1, 2));
-  EXPECT_EQ(link_.DiagPort, kNone);
-  EXPECT_EQ(link_.DiagMode, 0);
+  EXPECT_EQ(LinkLayerPeer::DiagPort(link_), kNone);
+  EXPECT_EQ(LinkLayerPeer::DiagMode(link_), 0);
   EXPECT_EQ(shortReply.Inquiries(), 2);
 }
 
@@ -177,9 +177,9 @@ TEST_F(PortScan, BootLoaderPortIsLeftOpenInTheSlotAndSkippedInPassTwo) {
   ScanPeer modem(4, {"", kY2});
   ASSERT_TRUE(boot.Ok() && modem.Ok());
   EXPECT_EQ(Scan(), Report(3, 2));
-  EXPECT_EQ(link_.DiagPort, 3);
-  EXPECT_EQ(link_.DiagMode, 1);
-  EXPECT_EQ(link_.ModemPort, 4);
+  EXPECT_EQ(LinkLayerPeer::DiagPort(link_), 3);
+  EXPECT_EQ(LinkLayerPeer::DiagMode(link_), 1);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(link_), 4);
   EXPECT_FALSE(earlierHandle->IsOpen());
 
   // Pass 1's two probes, then the switch into download mode.
@@ -205,14 +205,14 @@ TEST_F(PortScan, NoDevicePortResetsEverything) {
     ScanPeer modem(4, {"", kModem1});
     ASSERT_TRUE(boot.Ok() && modem.Ok());
     EXPECT_EQ(Scan(), Report(3, 1));
-    ASSERT_EQ(link_.DiagMode, 1);
+    ASSERT_EQ(LinkLayerPeer::DiagMode(link_), 1);
   }
   download::ScanDiagPortHandle.Clear();
   EXPECT_EQ(Scan(), Report(0, 2));
-  EXPECT_EQ(link_.DiagMode, 0);
-  EXPECT_EQ(link_.DiagPort, kNone);
-  EXPECT_EQ(link_.ModemPort, kNone);
-  EXPECT_EQ(link_.SecondModemPort, kNone);
+  EXPECT_EQ(LinkLayerPeer::DiagMode(link_), 0);
+  EXPECT_EQ(LinkLayerPeer::DiagPort(link_), kNone);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(link_), kNone);
+  EXPECT_EQ(LinkLayerPeer::SecondModemPort(link_), kNone);
   EXPECT_EQ(DualPortFlag, kUnchanged);
 }
 
@@ -220,7 +220,7 @@ TEST_F(PortScan, NoMapAtAll) {
   ASSERT_TRUE(plat::SerialMap::Remove());
   EXPECT_EQ(Scan(), Report(0, 2));
   unsigned char ports[linklayer::MaxDevicePorts];
-  EXPECT_EQ(link_.ListDevicePorts(ports), 0);
+  EXPECT_EQ(LinkLayerPeer::ListDevicePorts(link_, ports), 0);
 }
 
 TEST_F(PortScan, APortHeldElsewhereIsSkipped) {
@@ -231,8 +231,8 @@ TEST_F(PortScan, APortHeldElsewhereIsSkipped) {
   ASSERT_TRUE(held);
   if (plat::SerialPort::Open(3)) GTEST_SKIP() << "this platform opens a held port a second time";
   EXPECT_EQ(Scan(), Report(1, 2));
-  EXPECT_EQ(link_.DiagPort, kNone);
-  EXPECT_EQ(link_.ModemPort, 4);
+  EXPECT_EQ(LinkLayerPeer::DiagPort(link_), kNone);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(link_), 4);
   EXPECT_EQ(diag.Received(), "");
 }
 
@@ -244,7 +244,7 @@ class Listing : public PortScan {
   std::vector<unsigned> List() {
     unsigned char ports[linklayer::MaxDevicePorts + 1];
     ports[linklayer::MaxDevicePorts] = 0xEE;  // nothing is written past the 30
-    const int count = link_.ListDevicePorts(ports);
+    const int count = LinkLayerPeer::ListDevicePorts(link_, ports);
     EXPECT_EQ(ports[linklayer::MaxDevicePorts], 0xEE);
     return std::vector<unsigned>(ports, ports + count);
   }
@@ -287,7 +287,7 @@ TEST_F(Listing, AtMostThirtyPortsAreListedAndProbed) {
     return plat::PortHandle();
   };
   linklayer link(options);
-  link.ScanPorts();
+  LinkLayerPeer::ScanPorts(link);
   EXPECT_EQ(linktest::TakeAll(*link.pReadQ), Report(0, 2));
   ASSERT_EQ(opened->size(), 60u);
   EXPECT_EQ(opened->front(), "\\\\.\\COM100");
@@ -302,6 +302,32 @@ TEST(IsPortInList, ComparesTheFirstCountEntries) {
   EXPECT_EQ(IsPortInList(ports, 7, 2), 0);
   EXPECT_EQ(IsPortInList(ports, linklayer::NoPort, 3), 0);
   EXPECT_EQ(IsPortInList(ports, 3, 0), 0);
+}
+
+// ---------------------------------------------------------------------------
+// The link stopping during a scan: the scan ends before the next port, and
+// reports nothing.
+
+TEST(PortScanStop, EndsBeforeTheNextPort) {
+  constexpr uint32_t kListed = linklayer::MaxDevicePorts;
+  LinkOptions options = linktest::TestOptions();
+  options.Platform.EnumSerialMap = [](uint32_t index, char* name, uint32_t nameSize, char* data, uint32_t dataSize) {
+    if (index >= kListed) return plat::EnumStatus::NoMoreItems;
+    std::snprintf(name, nameSize, "%s", QcusbName(index + 2).c_str());
+    std::snprintf(data, dataSize, "COM%u", index + 2);
+    return plat::EnumStatus::Ok;
+  };
+  linklayer* stopping = nullptr;
+  int opens = 0;
+  options.Platform.OpenSerialPort = [&](const std::string&) {
+    if (++opens == 1) LinkLayerPeer::SignalStop(*stopping);
+    return plat::PortHandle();
+  };
+  linklayer link(options);
+  stopping = &link;
+  LinkLayerPeer::ScanPorts(link);
+  EXPECT_EQ(opens, 1);
+  EXPECT_TRUE(linktest::TakeAll(*link.pReadQ).empty());
 }
 
 }  // namespace

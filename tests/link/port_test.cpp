@@ -94,7 +94,7 @@ class AtPort : public testing::Test {
     savedScale_ = plat::TimeScale();
     plat::SetTimeScale(10);
     ASSERT_TRUE(port_.Ok());
-    link_.ModemPort = kCom;
+    LinkLayerPeer::ModemPort(link_) = kCom;
   }
   void TearDown() override {
     plat::serial_faults::Reset();
@@ -137,7 +137,7 @@ TEST_F(AtPort, EveryHeldHandleIsConfigured) {
   ASSERT_TRUE(link_.Connect(0, 0));
   ExpectLinkSettings(link_.CurrentPort());
   link_.ClosePort();
-  ASSERT_TRUE(link_.OpenPort());
+  ASSERT_TRUE(LinkLayerPeer::OpenPort(link_));
   EXPECT_EQ(link_.CurrentLinkState(), linklayer::PortOpen);
   ExpectLinkSettings(link_.CurrentPort());
 }
@@ -188,17 +188,17 @@ TEST_F(AtPort, FailedReopenLeavesThePortClosed) {
 }
 
 TEST_F(AtPort, WithoutModemPortNothingIsOpenedAndNothingChanges) {
-  link_.ModemPort = linklayer::NoPort;
-  EXPECT_FALSE(link_.OpenPort());
+  LinkLayerPeer::ModemPort(link_) = linklayer::NoPort;
+  EXPECT_FALSE(LinkLayerPeer::OpenPort(link_));
   EXPECT_FALSE(link_.Connect(0, 0));
   EXPECT_TRUE(log_->Names().empty());
   EXPECT_EQ(link_.CurrentLinkState(), linklayer::PortClosed);
 
-  link_.ModemPort = kCom;
+  LinkLayerPeer::ModemPort(link_) = kCom;
   ASSERT_TRUE(link_.Connect(0, 0));
   const plat::PortHandle held = link_.CurrentPort();
-  link_.ModemPort = linklayer::NoPort;
-  EXPECT_FALSE(link_.OpenPort());
+  LinkLayerPeer::ModemPort(link_) = linklayer::NoPort;
+  EXPECT_FALSE(LinkLayerPeer::OpenPort(link_));
   EXPECT_EQ(link_.CurrentPort(), held);
   EXPECT_EQ(link_.CurrentLinkState(), linklayer::PortOpen);
 }
@@ -206,39 +206,39 @@ TEST_F(AtPort, WithoutModemPortNothingIsOpenedAndNothingChanges) {
 TEST_F(AtPort, OpenWhileOpenKeepsTheFirstPort) {
   testkit::TestPort other(8);
   ASSERT_TRUE(other.Ok());
-  ASSERT_TRUE(link_.OpenPort());
+  ASSERT_TRUE(LinkLayerPeer::OpenPort(link_));
   const plat::PortHandle held = link_.CurrentPort();
-  link_.ModemPort = 8;
-  EXPECT_FALSE(link_.OpenPort());
+  LinkLayerPeer::ModemPort(link_) = 8;
+  EXPECT_FALSE(LinkLayerPeer::OpenPort(link_));
   EXPECT_EQ(link_.CurrentPort(), held);
   EXPECT_TRUE(PortIsFree(8));
 }
 
 TEST_F(AtPort, PortNumberFormsTheDeviceName) {
   log_->open = [](const std::string&, int) { return plat::PortHandle(); };
-  link_.ModemPort = 200;
-  EXPECT_FALSE(link_.OpenPort());
+  LinkLayerPeer::ModemPort(link_) = 200;
+  EXPECT_FALSE(LinkLayerPeer::OpenPort(link_));
   EXPECT_EQ(log_->Names(), std::vector<std::string>{"\\\\.\\COM200"});
   EXPECT_EQ(link_.CurrentLinkState(), linklayer::PortClosed);
 }
 
 TEST_F(AtPort, ClosingAClosedPortStillReleasesTheWriter) {
-  link_.ResponseEvent.Reset();
+  LinkLayerPeer::ResponseEvent(link_).Reset();
   EXPECT_TRUE(link_.ClosePort());
-  EXPECT_EQ(link_.ResponseEvent.Wait(0), plat::WaitResult::Signaled);
+  EXPECT_EQ(LinkLayerPeer::ResponseEvent(link_).Wait(0), plat::WaitResult::Signaled);
   EXPECT_EQ(link_.CurrentPort(), nullptr);
   EXPECT_EQ(link_.CurrentLinkState(), linklayer::PortClosed);
 }
 
 TEST(TheLinkLayer, StartsWithoutPortsOrConnection) {
-  EXPECT_EQ(theLinkLayer.ModemPort.load(), linklayer::NoPort);
-  EXPECT_EQ(theLinkLayer.DiagPort.load(), linklayer::NoPort);
-  EXPECT_EQ(theLinkLayer.SecondModemPort.load(), linklayer::NoPort);
-  EXPECT_EQ(theLinkLayer.DiagMode.load(), 0);
+  EXPECT_EQ(LinkLayerPeer::ModemPort(theLinkLayer).load(), linklayer::NoPort);
+  EXPECT_EQ(LinkLayerPeer::DiagPort(theLinkLayer).load(), linklayer::NoPort);
+  EXPECT_EQ(LinkLayerPeer::SecondModemPort(theLinkLayer).load(), linklayer::NoPort);
+  EXPECT_EQ(LinkLayerPeer::DiagMode(theLinkLayer).load(), 0);
   EXPECT_EQ(theLinkLayer.CurrentLinkState(), linklayer::PortClosed);
   EXPECT_EQ(theLinkLayer.GetNotifyEvent(), nullptr);
-  EXPECT_EQ(theLinkLayer.Parser.Rows().size(), ResponseHandlerTable.size());
-  EXPECT_EQ(theLinkLayer.StartEvent.Wait(0), plat::WaitResult::Signaled);
+  EXPECT_EQ(LinkLayerPeer::Parser(theLinkLayer).Rows().size(), ResponseHandlerTable.size());
+  EXPECT_EQ(LinkLayerPeer::StartEvent(theLinkLayer).Wait(0), plat::WaitResult::Signaled);
 }
 
 TEST(NotifyEvent, NullKeepsTheRegisteredEvent) {

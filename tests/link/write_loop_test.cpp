@@ -50,7 +50,7 @@ class WriteLoop : public testing::Test {
   // A link with its threads, connected to the test port.
   std::unique_ptr<linklayer> Connected() {
     auto link = std::make_unique<linklayer>(linktest::TestOptions(true));
-    link->ModemPort = kCom;
+    LinkLayerPeer::ModemPort(*link) = kCom;
     EXPECT_TRUE(link->Connect(0, 0));
     return link;
   }
@@ -196,12 +196,12 @@ class Drain : public testing::Test {
 
 TEST_F(Drain, PortNotOpenIsToldOnceAndNeverForId10) {
   ASSERT_TRUE(Queue(link_, IdNoPortNotice, "AT"));
-  EXPECT_TRUE(link_.DrainWriteQueue());
+  EXPECT_TRUE(LinkLayerPeer::DrainWriteQueue(link_));
   EXPECT_TRUE(linktest::TakeAll(*link_.pReadQ).empty());
   EXPECT_FALSE(Notified());
 
   ASSERT_TRUE(Queue(link_, IdAtCommand, "AT+CGMR"));
-  EXPECT_TRUE(link_.DrainWriteQueue());
+  EXPECT_TRUE(LinkLayerPeer::DrainWriteQueue(link_));
   EXPECT_EQ(linktest::TakeAll(*link_.pReadQ), std::vector<Indication>{PortNotOpen});
   EXPECT_TRUE(Notified());
 
@@ -209,11 +209,11 @@ TEST_F(Drain, PortNotOpenIsToldOnceAndNeverForId10) {
   testkit::TempDeviceRoot root;
   testkit::TestPort port(kCom);
   ASSERT_TRUE(port.Ok());
-  link_.ModemPort = kCom;
-  ASSERT_TRUE(link_.OpenPort());
+  LinkLayerPeer::ModemPort(link_) = kCom;
+  ASSERT_TRUE(LinkLayerPeer::OpenPort(link_));
   link_.ClosePort();
   ASSERT_TRUE(Queue(link_, IdAtCommand, "AT+CGMR"));
-  EXPECT_TRUE(link_.DrainWriteQueue());
+  EXPECT_TRUE(LinkLayerPeer::DrainWriteQueue(link_));
   EXPECT_TRUE(linktest::TakeAll(*link_.pReadQ).empty());
   EXPECT_TRUE(link_.pWriteQ->IsEmpty());
 }
@@ -225,16 +225,16 @@ TEST_F(Drain, ScanRequestRunsTheScanWithoutAPortAndLaterRequestsWait) {
   };
   ASSERT_TRUE(Queue(link_, IdPortScanRequest, "\0\0\0\0\0"s));
   ASSERT_TRUE(Queue(link_, IdAtCommand, "AT+CGMR"));
-  EXPECT_TRUE(link_.DrainWriteQueue());
+  EXPECT_TRUE(LinkLayerPeer::DrainWriteQueue(link_));
   EXPECT_EQ(scans_, 1);
   EXPECT_EQ(linktest::TakeAll(*link_.pReadQ), std::vector<Indication>{PortNotOpen});
 }
 
 TEST_F(Drain, StopEndsTheDrainBetweenRequests) {
-  scan_ = [](linklayer& link) { link.SignalStop(); };
+  scan_ = [](linklayer& link) { LinkLayerPeer::SignalStop(link); };
   ASSERT_TRUE(Queue(link_, IdPortScanRequest, "\0\0\0\0\0"s));
   ASSERT_TRUE(Queue(link_, IdAtCommand, "AT+CGMR"));
-  EXPECT_FALSE(link_.DrainWriteQueue());
+  EXPECT_FALSE(LinkLayerPeer::DrainWriteQueue(link_));
   EXPECT_EQ(scans_, 1);
   EXPECT_FALSE(link_.pWriteQ->IsEmpty());
   EXPECT_TRUE(link_.pReadQ->IsEmpty());
@@ -242,9 +242,9 @@ TEST_F(Drain, StopEndsTheDrainBetweenRequests) {
 
 TEST_F(Drain, StopSetWithARequestEndsTheLoopWithoutDraining) {
   ASSERT_TRUE(Queue(link_, IdPortScanRequest, "\0\0\0\0\0"s));
-  ASSERT_EQ(link_.WriteRequestEvent.Wait(0), plat::WaitResult::Signaled);
-  link_.SignalStop();
-  EXPECT_EQ(link_.WriteLoop(), 0u);
+  ASSERT_EQ(LinkLayerPeer::WriteRequestEvent(link_).Wait(0), plat::WaitResult::Signaled);
+  LinkLayerPeer::SignalStop(link_);
+  EXPECT_EQ(LinkLayerPeer::WriteLoop(link_), 0u);
   EXPECT_EQ(scans_, 0);
   EXPECT_FALSE(link_.pWriteQ->IsEmpty());
 }
@@ -253,17 +253,17 @@ TEST_F(Drain, RequestLargerThanTheUsualBufferIsTakenWhole) {
   testkit::TempDeviceRoot root;
   testkit::TestPort port(kCom);
   ASSERT_TRUE(port.Ok());
-  link_.ModemPort = kCom;
-  ASSERT_TRUE(link_.OpenPort());
+  LinkLayerPeer::ModemPort(link_) = kCom;
+  ASSERT_TRUE(LinkLayerPeer::OpenPort(link_));
   // No final result will come: a stop once the peer has it all ends the wait.
   const std::string text(5000, 'A');
   ASSERT_TRUE(Queue(link_, IdRawText, text));
   std::string received;
   auto reader = std::async(std::launch::async, [&] {
     received = port.PeerReadExactly(text.size(), 10000);
-    link_.SignalStop();
+    LinkLayerPeer::SignalStop(link_);
   });
-  EXPECT_FALSE(link_.DrainWriteQueue());
+  EXPECT_FALSE(LinkLayerPeer::DrainWriteQueue(link_));
   reader.wait();
   EXPECT_EQ(received, text);
   EXPECT_TRUE(link_.pWriteQ->IsEmpty());
