@@ -178,6 +178,8 @@ bool WriteUploadFile(File file) {
 
 int RunStepTable(const StepFn* table) {
   RxFrame.Count = 0;
+  // Rows 0 and 1 are skipped for a device already in its download mode on
+  // purpose, the second no-operation still runs: keep the start at row 2.
   for (int row = DeviceDiagMode.load() == 1 ? 2 : 0; table[row] != nullptr; ++row) {
     if (table[row]() != 1) return 0;
   }

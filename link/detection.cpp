@@ -32,7 +32,7 @@ ArmResult ArmWatch(LinkMapWatch& watch, bool& open, plat::Event& changed, const 
 }  // namespace
 
 uint32_t linklayer::MonitorLoop() {
-  DllTrace("Beging Monitor loop\n");
+  DllTrace("Beging Monitor loop\n");  // the spelling is kept on purpose, as every trace text's
   plat::Event changed;
   if (!changed.Create(false, false)) return 1;
   LinkMapWatch watch = options_.Platform.NewMapWatch();
@@ -80,6 +80,9 @@ void linklayer::DetectModem() {
     unsigned char ports[MaxDevicePorts];
     const int count = ListDevicePorts(ports);
     if (count > 0) {
+      // A device with a single port (SecondModemPort 0xFF, never listed) is
+      // reported after every change on purpose: the window then searches
+      // again, and that is how it follows such a device.
       if (IsPortInList(ports, ModemPort, count) && IsPortInList(ports, SecondModemPort, count)) {
         OpenPort();  // silently; a failure shows at the next request
         return;

@@ -17,21 +17,32 @@ using families::ValueSpec;
 namespace {
 
 
-const ValueSpec CallAAState{"dll_CallAAStateInd\n", 10, {" ", true}, ValueRule::Char, 0, -1, true};
-const ValueSpec Incomingcall{"dll_IncomingcallInd\n", 4, {}, ValueRule::Constant, 4};
-const ValueSpec Callstate{"dll_CallstateInd\n", 18, {}, ValueRule::Constant, 1, -1, true};
+const ValueSpec CallAAState{.trace = "dll_CallAAStateInd\n", .skip = 10, .lead = {.set = " ", .once = true},
+    .rule = ValueRule::Char, .constant = 0, .malformedUpTo = -1, .needsCr = true};
+const ValueSpec Incomingcall{.trace = "dll_IncomingcallInd\n", .skip = 4, .lead = {}, .rule = ValueRule::Constant,
+    .constant = 4};
+const ValueSpec Callstate{.trace = "dll_CallstateInd\n", .skip = 18, .lead = {}, .rule = ValueRule::Constant,
+    .constant = 1, .malformedUpTo = -1, .needsCr = true};
 
-const LineSpec CallingNum{"dll_CallingNumInd\n", 6, {" \""}, "\",\r", LineCopy::Text, 259, "\r"};
-const LineSpec ParenList{nullptr, 6, {" ("}, ")\r", LineCopy::Text};
-const LineSpec Missedcall{"dll_MissedcallInd\n", 12, {}, "\r\n", LineCopy::None};
-const LineSpec NoCarrier{"dll_NoCarrierInd\n", 10, {}, "\r\n", LineCopy::None, 259, {}, true};
-const LineSpec VpRingBack{"dll_VpRingBackInd\n", 10, {}, "\r\n", LineCopy::None};
-const LineSpec VpConnected{"dll_VpConnectedInd\n", 11, {}, "\r\n", LineCopy::None};
-const LineSpec VpIncoming{"dll_VpIncomingInd\n", 7, Spaces, "\r\n", LineCopy::TextNul};
-const LineSpec VpCallEnd{"dll_VpCallEndInd\n", 5, Spaces, "\r\n", LineCopy::TextNul};
-const LineSpec PhoneError{"dll_PhoneErrorInd\n", 11, Spaces, "\r\n", LineCopy::Text, 259, {}, true, true};
+const LineSpec CallingNum{.trace = "dll_CallingNumInd\n", .skip = 6, .lead = {.set = " \""}, .stops = "\",\r",
+    .copy = LineCopy::Text, .capacity = 259, .then = "\r"};
+const LineSpec ParenList{.trace = nullptr, .skip = 6, .lead = {.set = " ("}, .stops = ")\r", .copy = LineCopy::Text};
+const LineSpec Missedcall{.trace = "dll_MissedcallInd\n", .skip = 12, .lead = {}, .stops = "\r\n",
+    .copy = LineCopy::None};
+const LineSpec NoCarrier{.trace = "dll_NoCarrierInd\n", .skip = 10, .lead = {}, .stops = "\r\n", .copy = LineCopy::None,
+    .capacity = 259, .then = {}, .signal = true};
+const LineSpec VpRingBack{.trace = "dll_VpRingBackInd\n", .skip = 10, .lead = {}, .stops = "\r\n",
+    .copy = LineCopy::None};
+const LineSpec VpConnected{.trace = "dll_VpConnectedInd\n", .skip = 11, .lead = {}, .stops = "\r\n",
+    .copy = LineCopy::None};
+const LineSpec VpIncoming{.trace = "dll_VpIncomingInd\n", .skip = 7, .lead = Spaces, .stops = "\r\n",
+    .copy = LineCopy::TextNul};
+const LineSpec VpCallEnd{.trace = "dll_VpCallEndInd\n", .skip = 5, .lead = Spaces, .stops = "\r\n",
+    .copy = LineCopy::TextNul};
+const LineSpec PhoneError{.trace = "dll_PhoneErrorInd\n", .skip = 11, .lead = Spaces, .stops = "\r\n",
+    .copy = LineCopy::Text, .capacity = 259, .then = {}, .signal = true, .traceCopy = true};
 
-const families::DateSpec Time{"dll_timeInd\n", Spaces, 6, true};
+const families::DateSpec Time{.trace = "dll_timeInd\n", .lead = Spaces, .fieldCount = 6, .toLineEnd = true};
 
 }  // namespace
 

@@ -24,22 +24,28 @@ using fields::Cursor;
 namespace {
 
 
-const ValueSpec EarKey{"EarKeyInd\n", 8, OneSpace, ValueRule::Char, 0, 8};
-const ValueSpec HookKey{"HookKeyInd\n", 8, {}, ValueRule::Constant, 0};
-const ValueSpec SpeakerVol{"SpeakerVolInd\n", 5, OneSpace, ValueRule::DigitOrZero, 0, 5};
-const ValueSpec NetModePref{"dll_NetModePrefInd\n", 6, Spaces, ValueRule::Run};
-const ValueSpec NetAcqSeqPref{"dll_NetAcqSeqPrefInd\n", 7, Spaces, ValueRule::Run};
-const ValueSpec NetTrafficDomainPref{"dll_NetTrafficDomainPrefInd\n", 7, Spaces, ValueRule::Run};
-const ValueSpec PhoneFunc{"dll_PhoneFuncInd\n", 6, Spaces, ValueRule::Run};
-const ValueSpec AutoAnswer{"dll_AutoAnswerInd\n", 12, OneSpace, ValueRule::Run};
-const ValueSpec TemperatureHigh{"dll_PhoneTemperatureHighInd\n", 17, {}, ValueRule::Constant, 1};
-const ValueSpec TemperatureLow{"dll_PhoneTemperatureLowInd\n", 16, {}, ValueRule::Constant, 0};
+const ValueSpec EarKey{.trace = "EarKeyInd\n", .skip = 8, .lead = OneSpace, .rule = ValueRule::Char, .constant = 0,
+    .malformedUpTo = 8};
+const ValueSpec HookKey{.trace = "HookKeyInd\n", .skip = 8, .lead = {}, .rule = ValueRule::Constant, .constant = 0};
+const ValueSpec SpeakerVol{.trace = "SpeakerVolInd\n", .skip = 5, .lead = OneSpace, .rule = ValueRule::DigitOrZero,
+    .constant = 0, .malformedUpTo = 5};
+const ValueSpec NetModePref{.trace = "dll_NetModePrefInd\n", .skip = 6, .lead = Spaces, .rule = ValueRule::Run};
+const ValueSpec NetAcqSeqPref{.trace = "dll_NetAcqSeqPrefInd\n", .skip = 7, .lead = Spaces, .rule = ValueRule::Run};
+const ValueSpec NetTrafficDomainPref{.trace = "dll_NetTrafficDomainPrefInd\n", .skip = 7, .lead = Spaces,
+    .rule = ValueRule::Run};
+const ValueSpec PhoneFunc{.trace = "dll_PhoneFuncInd\n", .skip = 6, .lead = Spaces, .rule = ValueRule::Run};
+const ValueSpec AutoAnswer{.trace = "dll_AutoAnswerInd\n", .skip = 12, .lead = OneSpace, .rule = ValueRule::Run};
+const ValueSpec TemperatureHigh{.trace = "dll_PhoneTemperatureHighInd\n", .skip = 17, .lead = {},
+    .rule = ValueRule::Constant, .constant = 1};
+const ValueSpec TemperatureLow{.trace = "dll_PhoneTemperatureLowInd\n", .skip = 16, .lead = {},
+    .rule = ValueRule::Constant, .constant = 0};
 
 constexpr std::string_view Digits = "0123456789";
-const TokenSpec SimImsi{"dll_SimImsiInd\n", 6, OneSpace, Digits, 39};
-const TokenSpec MeImei{"dll_MeImeiInd\n", 6, OneSpace, Digits, 39};
+const TokenSpec SimImsi{.trace = "dll_SimImsiInd\n", .skip = 6, .lead = OneSpace, .set = Digits, .capacity = 39};
+const TokenSpec MeImei{.trace = "dll_MeImeiInd\n", .skip = 6, .lead = OneSpace, .set = Digits, .capacity = 39};
 
-const LineSpec AmssVer{"dll_AmssVerInd\n", 10, OneSpace, "\r", LineCopy::TextNul, 39};
+const LineSpec AmssVer{.trace = "dll_AmssVerInd\n", .skip = 10, .lead = OneSpace, .stops = "\r",
+    .copy = LineCopy::TextNul, .capacity = 39};
 
 // One signal value: a lone character before the separator is a digit,
 // anything else is read as two, but never across the line's end.

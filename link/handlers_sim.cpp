@@ -57,7 +57,8 @@ uint8_t FirstContained(const Cursor& cursor, const NamedState (&states)[N], uint
 
 constexpr std::string_view Digits = "0123456789";
 
-const families::TokenSpec OwnNumber{"dll_OwnNumberInd\n", 6, {" ,\""}, Digits, 259};
+const families::TokenSpec OwnNumber{.trace = "dll_OwnNumberInd\n", .skip = 6, .lead = {.set = " ,\""}, .set = Digits,
+    .capacity = 259};
 
 }  // namespace
 

@@ -22,13 +22,15 @@ using fields::Cursor;
 namespace {
 
 
-const ValueSpec SmsMorsp{"dll_SmsMorspInd\n", 7, Spaces, ValueRule::Run};
-const ValueSpec SmsSave{"SmsSaveInd\n", 6, Spaces, ValueRule::Run};
-const ValueSpec SmsChannel{"SmsChannelInd\n", 7, Spaces, ValueRule::Run};
-const ValueSpec SmsFormat{"SmsFormatInd\n", 6, Spaces, ValueRule::DigitOrZero};
+const ValueSpec SmsMorsp{.trace = "dll_SmsMorspInd\n", .skip = 7, .lead = Spaces, .rule = ValueRule::Run};
+const ValueSpec SmsSave{.trace = "SmsSaveInd\n", .skip = 6, .lead = Spaces, .rule = ValueRule::Run};
+const ValueSpec SmsChannel{.trace = "SmsChannelInd\n", .skip = 7, .lead = Spaces, .rule = ValueRule::Run};
+const ValueSpec SmsFormat{.trace = "SmsFormatInd\n", .skip = 6, .lead = Spaces, .rule = ValueRule::DigitOrZero};
 
-const families::TokenSpec SmsCenter{"SmsCenterInd\n", 6, {" \""}, "0123456789+#*", 259};
-const families::DateSpec SmsValidatePeriod{"SmsValidatePeriodInd\n", {" \""}, 4, false};
+const families::TokenSpec SmsCenter{.trace = "SmsCenterInd\n", .skip = 6, .lead = {.set = " \""},
+    .set = "0123456789+#*", .capacity = 259};
+const families::DateSpec SmsValidatePeriod{.trace = "SmsValidatePeriodInd\n", .lead = {.set = " \""}, .fieldCount = 4,
+    .toLineEnd = false};
 
 // A count of a storage group; the byte after it is passed over unless the
 // count is missing where the line ends.

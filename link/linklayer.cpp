@@ -20,6 +20,29 @@ LinkPlatform::LinkPlatform()
                             [watch] { watch->Close(); }};
       }) {}
 
+namespace {
+
+// Entries each queue holds before an enqueue empties it.
+constexpr unsigned kQueueCapacity = 40;
+
+// The AT port's line: reads end 10 ms after the last byte or 100 ms after
+// the start, writes give up after 100 ms.
+constexpr plat::CommTimeouts kPortTimeouts{.ReadIntervalTimeout = 10,
+                                           .ReadTotalTimeoutMultiplier = 0,
+                                           .ReadTotalTimeoutConstant = 100,
+                                           .WriteTotalTimeoutMultiplier = 0,
+                                           .WriteTotalTimeoutConstant = 100};
+constexpr uint32_t kBaudRate = 115200;
+constexpr char kXonChar = 0x11;
+constexpr char kXoffChar = 0x13;
+// Flow control: XON goes out once the receive buffer has drained to 100
+// bytes, XOFF once only 100 bytes of it are free.
+constexpr uint16_t kXonLimit = 100;
+constexpr uint16_t kXoffLimit = 100;
+constexpr uint32_t kDriverQueueBytes = 8192;  // the driver's receive and send buffers
+
+}  // namespace
+
 // Static construction runs this before the application starts; its threads
 // wait for StartEvent, which is set as the last step.
 linklayer theLinkLayer;
@@ -33,8 +56,8 @@ linklayer::linklayer(LinkOptions options)
       WriteQ("<Unknown>"),
       ReadQ("<Unknown>"),
       Parser(options_.ResponseRows.empty() ? ResponseParser() : ResponseParser(options_.ResponseRows)) {
-  pReadQ->Init(40, "<ReadQ>");
-  pWriteQ->Init(40, "<WriteQ>");
+  pReadQ->Init(kQueueCapacity, "<ReadQ>");
+  pWriteQ->Init(kQueueCapacity, "<WriteQ>");
   // Either queue wakes the write thread when asked to.
   const auto wakeWriter = [](void* link) { static_cast<linklayer*>(link)->SignalWriteRequest(); };
   pReadQ->SetWake(wakeWriter, this);
@@ -125,13 +148,7 @@ uint8_t linklayer::CurrentLinkState() const {
 
 bool linklayer::ConfigurePort(const plat::PortHandle& port) {
   if (!port) return false;
-  plat::CommTimeouts timeouts;
-  timeouts.ReadIntervalTimeout = 10;
-  timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = 100;
-  timeouts.WriteTotalTimeoutMultiplier = 0;
-  timeouts.WriteTotalTimeoutConstant = 100;
-  if (!port->SetCommTimeouts(timeouts)) DllTrace(" error on Set commtimeouts \n");
+  if (!port->SetCommTimeouts(kPortTimeouts)) DllTrace(" error on Set commtimeouts \n");
 
   plat::Dcb dcb;
   if (!port->GetCommState(dcb)) {
@@ -139,7 +156,7 @@ bool linklayer::ConfigurePort(const plat::PortHandle& port) {
     port->Close();
     return false;
   }
-  dcb.BaudRate = 115200;
+  dcb.BaudRate = kBaudRate;
   dcb.fBinary = 1;
   dcb.ByteSize = 8;
   dcb.fParity = 0;
@@ -147,16 +164,16 @@ bool linklayer::ConfigurePort(const plat::PortHandle& port) {
   dcb.StopBits = plat::ONESTOPBIT;
   dcb.fOutX = 1;
   dcb.fInX = 1;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  dcb.XonLim = 100;
-  dcb.XoffLim = 100;
+  dcb.XonChar = kXonChar;
+  dcb.XoffChar = kXoffChar;
+  dcb.XonLim = kXonLimit;
+  dcb.XoffLim = kXoffLimit;
   if (!port->SetCommState(dcb)) {
     port->Close();
     DllTrace("can not set dcb for comm \n");
     return false;
   }
-  if (!port->SetupComm(8192, 8192)) DllTrace(" error on Setup comm \n");
+  if (!port->SetupComm(kDriverQueueBytes, kDriverQueueBytes)) DllTrace(" error on Setup comm \n");
   (void)port->SetCommMask(plat::EV_RXCHAR);
   return true;
 }
@@ -236,7 +253,7 @@ void linklayer::WritePort(const plat::PortHandle& port, const char* data, int le
   if (length <= 0) return;
   uint32_t written = 0;
   if (port->Write(data, static_cast<uint32_t>(length), &written)) {
-    DllTrace("Write com succes\n");
+    DllTrace("Write com succes\n");  // the spelling is kept on purpose, as every trace text's
     return;
   }
   // The platform gives no error code here.

@@ -271,6 +271,8 @@ void linklayer::ScanPorts() {
 
   unsigned char ports[MaxDevicePorts];
   const uint8_t count = ListDevicePorts(ports);
+  // The trace texts keep their spelling ("Begain", "scaning") on purpose:
+  // readers of the trace search for them as they have always been.
   TraceNumber("Begain scan ports, count=%u\r\n", count);
 
   for (uint8_t i = 0; i < count; ++i) {

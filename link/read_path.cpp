@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "link/linklayer.h"
 #include "link/trace.h"
@@ -25,6 +27,8 @@ void linklayer::ResetReadBuffer() {
 }
 
 uint32_t linklayer::ReadLoop() {
+  // The trace texts keep their spelling on purpose: readers of the trace
+  // search for them as they have always been.
   DllTrace("Beging read loop\n");
   if (StartEvent.Wait(plat::INFINITE) != plat::WaitResult::Signaled) return 0;
   char buffer[RingSize];
@@ -81,110 +85,134 @@ bool linklayer::AppendReadData(const char* data, int length) {
   return true;
 }
 
-void linklayer::ParseReadData() {
-  Ring& ring = ReadRing;
-  if (ring.num4read <= 0) return;
+namespace {
 
-  // The unread bytes in ring order, zeros behind them.
-  char work[RingSize];
-  const int first = std::min(ring.num4read, RingSize - ring.readIndex);
-  std::memcpy(work, ring.bytes + ring.readIndex, first);
-  std::memcpy(work + first, ring.bytes, ring.num4read - first);
-  std::memset(work + ring.num4read, 0, RingSize - ring.num4read);
+// The ring's unread bytes copied out in ring order, zeros behind them, and a
+// cursor through the copy: every byte the cursor passes is consumed from the
+// ring.
+class UnreadBytes {
+ public:
+  UnreadBytes(const char* ringBytes, int32_t& readIndex, int32_t& num4read)
+      : readIndex_(readIndex), num4read_(num4read) {
+    const int first = std::min(num4read, linklayer::RingSize - readIndex);
+    std::memcpy(work_, ringBytes + readIndex, first);
+    std::memcpy(work_ + first, ringBytes, num4read - first);
+    std::memset(work_ + num4read, 0, linklayer::RingSize - num4read);
+  }
 
-  // Every byte the cursor passes is consumed from the ring.
-  int cursor = 0;
-  const auto consume = [&](int count) {
-    cursor += count;
-    ring.num4read -= count;
-    ring.readIndex = (ring.readIndex + count) % RingSize;
-  };
-  const auto lineEndAhead = [&] {
-    return std::any_of(work + cursor, work + cursor + ring.num4read, IsLineEnd);
-  };
+  const char* At() const { return work_ + cursor_; }
+  int32_t Left() const { return num4read_; }
+
+  void Consume(int count) {
+    cursor_ += count;
+    num4read_ -= count;
+    readIndex_ = (readIndex_ + count) % linklayer::RingSize;
+  }
+  void SkipLineEnds() {
+    while (num4read_ > 0 && IsLineEnd(work_[cursor_])) Consume(1);
+  }
+  bool LineEndAhead() const { return std::any_of(At(), At() + num4read_, IsLineEnd); }
   // Up to, not including, the next CR; everything when there is none.
-  const auto skipLine = [&] {
-    char* const end = work + cursor + ring.num4read;
-    consume(static_cast<int>(std::find(work + cursor, end, '\r') - (work + cursor)));
-  };
+  void SkipLine() { Consume(static_cast<int>(std::find(At(), At() + num4read_, '\r') - At())); }
 
-  enum class ScanEnd {
-    NoMatch,   // no row matched the line at the cursor
-    Finished,  // the parse is over; the ring has been reset where it is empty
-    SkipLine,  // a handler found its line incomplete although the line has ended
-    Keep,      // the rest is a response still arriving: it stays unread
-  };
+ private:
+  int32_t& readIndex_;
+  int32_t& num4read_;
+  int cursor_ = 0;
+  char work_[linklayer::RingSize];
+};
 
+// How a run of lines at the cursor ended.
+enum class LinesEnd {
+  NoMatch,   // no row matched the line at the cursor
+  Finished,  // the parse is over and nothing unread is kept: the ring is reset
+  SkipLine,  // a handler found its line incomplete although the line has ended
+  Keep,      // the rest is a response still arriving: it stays unread
+};
+
+// Hands the lines at the cursor, one after the other, to the first row
+// whose prefix each begins with.
+class LineDispatch {
+ public:
+  LineDispatch(const std::vector<ResponseParser::Row>& rows, UnreadBytes& unread) : rows_(rows), unread_(unread) {}
+
+  // A miss is counted for each pass and taken back for each matched
+  // prefix; five net misses end the parse. False when they have.
+  bool CountPass() { return ++misses_ < 5; }
+  bool Handled() const { return handled_; }
+
+  // Lines until one is not handled or nothing is left to handle.
+  LinesEnd Pass() {
+    if (rows_.empty()) return LinesEnd::NoMatch;
+    for (;;) {
+      unread_.SkipLineEnds();
+      if (unread_.Left() == 0) return LinesEnd::Finished;
+      const ResponseParser::Row* row = MatchingRow();
+      if (row == nullptr) return LinesEnd::NoMatch;
+      if (misses_ > 0) --misses_;
+      const std::optional<LinesEnd> end = Settle(row->handler(row->id, unread_.At(), unread_.Left()));
+      if (end) return *end;
+    }
+  }
+
+ private:
+  const ResponseParser::Row* MatchingRow() const {
+    for (const ResponseParser::Row& row : rows_) {
+      const int length = static_cast<int>(row.prefix.size());
+      if (unread_.Left() >= length && std::memcmp(unread_.At(), row.prefix.data(), length) == 0) return &row;
+    }
+    return nullptr;
+  }
+
+  // What a handler's result makes of the run: nothing while the next line
+  // is to be handled.
+  std::optional<LinesEnd> Settle(int32_t result) {
+    if (result == -1) {
+      DllTrace("err: parse NOT full \n");
+      return unread_.LineEndAhead() ? LinesEnd::SkipLine : LinesEnd::Keep;
+    }
+    if (result > unread_.Left()) {
+      DllTrace("Err: parse num4read <0 \n");
+      return LinesEnd::Finished;
+    }
+    if (result < 1) {
+      // Malformed (-2), or a result no handler may give: nothing unread is trusted.
+      DllTrace("Err:Parser error for return -1");
+      return LinesEnd::Finished;
+    }
+    handled_ = true;
+    unread_.Consume(result);
+    if (unread_.Left() > 1) return std::nullopt;
+    // A last byte that ends no line may be the start of the next response.
+    return unread_.Left() == 1 && !IsLineEnd(*unread_.At()) ? LinesEnd::Keep : LinesEnd::Finished;
+  }
+
+  const std::vector<ResponseParser::Row>& rows_;
+  UnreadBytes& unread_;
+  uint8_t misses_ = 0;
+  bool handled_ = false;
+};
+
+}  // namespace
+
+void linklayer::ParseReadData() {
+  if (ReadRing.num4read <= 0) return;
+  UnreadBytes unread(ReadRing.bytes, ReadRing.readIndex, ReadRing.num4read);
   const ParsingLinkScope scope(*this);
-  const std::vector<ResponseParser::Row>& rows = Parser.Rows();
-  uint8_t misses = 0;
-  bool handled = false;
+  LineDispatch dispatch(Parser.Rows(), unread);
   for (;;) {
-    // Five net misses discard whatever is still unread.
-    ++misses;
-    if (ring.num4read <= 0 || misses >= 5) {
+    if (!dispatch.CountPass() || unread.Left() <= 0) {
       ResetReadBuffer();
       break;
     }
-    ScanEnd end = ScanEnd::NoMatch;
-    for (size_t row = 0; row < rows.size();) {
-      if (ring.num4read <= 0) {
-        if (ring.num4read < 0) DllTrace("Err: parse num4read <0 \n");
-        ResetReadBuffer();
-        end = ScanEnd::Finished;
-        break;
-      }
-      while (ring.num4read > 0 && IsLineEnd(work[cursor])) consume(1);
-      if (ring.num4read == 0) {
-        ResetReadBuffer();
-        end = ScanEnd::Finished;
-        break;
-      }
-      const ResponseParser::Row& entry = rows[row];
-      const int prefixLength = static_cast<int>(entry.prefix.size());
-      if (ring.num4read < prefixLength || std::memcmp(work + cursor, entry.prefix.data(), prefixLength) != 0) {
-        ++row;
-        continue;
-      }
-      if (misses > 0) --misses;
-      const int32_t result = entry.handler(entry.id, work + cursor, ring.num4read);
-      if (result == -1) {
-        DllTrace("err: parse NOT full \n");
-        end = lineEndAhead() ? ScanEnd::SkipLine : ScanEnd::Keep;
-        break;
-      }
-      if (result > ring.num4read) {
-        DllTrace("Err: parse num4read <0 \n");
-        ResetReadBuffer();
-        end = ScanEnd::Finished;
-        break;
-      }
-      if (result < 1) {
-        // Malformed (-2), or a result no handler may give: nothing unread is trusted.
-        DllTrace("Err:Parser error for return -1");
-        ResetReadBuffer();
-        end = ScanEnd::Finished;
-        break;
-      }
-      handled = true;
-      consume(result);
-      if (ring.num4read <= 1) {
-        if (ring.num4read == 1 && !IsLineEnd(work[cursor])) {
-          end = ScanEnd::Keep;
-        } else {
-          ResetReadBuffer();
-          end = ScanEnd::Finished;
-        }
-        break;
-      }
-      row = 0;  // the next line is tried against every row
-    }
-    if (end == ScanEnd::Finished || end == ScanEnd::Keep) break;
+    const LinesEnd end = dispatch.Pass();
+    if (end == LinesEnd::Finished) ResetReadBuffer();
+    if (end == LinesEnd::Finished || end == LinesEnd::Keep) break;
     // A line that has not ended yet may still be the start of a response.
-    if (end == ScanEnd::NoMatch && !lineEndAhead()) break;
-    skipLine();
+    if (end == LinesEnd::NoMatch && !unread.LineEndAhead()) break;
+    unread.SkipLine();
   }
-  if (handled) Notify();
+  if (dispatch.Handled()) Notify();
 }
 
 bool linklayer::HasHighByte(const unsigned char* text) {
