@@ -128,8 +128,6 @@ int PollRxFrame() {
   return RxUnescapeByte(byte);
 }
 
-int SendByte(uint8_t byte) { return SendBytes(&byte, 1); }
-
 namespace framing_testing {
 
 void Reset() {

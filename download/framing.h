@@ -53,8 +53,6 @@ int RxUnescapeByte(int byte);
 // Consumes one byte from the receive ring: 1 when it closed a frame, 0 when
 // not, -1 when no byte came within about a second.
 int PollRxFrame();
-// Writes one byte unframed; the SendBytes result.
-int SendByte(uint8_t byte);
 
 namespace framing_testing {
 // Empties all three buffers.

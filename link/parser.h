@@ -47,11 +47,7 @@ class ResponseParser {
 
   const std::vector<Row>& Rows() const { return rows_; }
 
-  void SetLink(linklayer* link) { link_ = link; }
-  linklayer* GetLink() const { return link_; }
-
  private:
-  linklayer* link_ = nullptr;
   std::vector<Row> rows_;
 };
 

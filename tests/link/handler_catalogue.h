@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ struct CatalogueEntry {
   // Complete lines, each with its CR LF.
   std::vector<std::string> samples;
 };
+// A parameter of the suites over the catalogue prints as the handler's name.
+inline void PrintTo(const CatalogueEntry* entry, std::ostream* os) { *os << entry->name; }
+
 
 // All of them, in an order a table could take: a prefix that begins
 // another comes after it.
