@@ -1,6 +1,36 @@
 // The modem link: the one process-wide linklayer object that owns the
 // device's AT port, the request and indication queues, the response parser
 // and the read, write and monitor threads.
+//
+// Who touches what:
+//
+//   state                     written by                    read by                   guard
+//   AT port, LinkState        API caller (Connect, close),  read and write threads    portMutex_
+//                             monitor (detection), ~
+//   read ring, parser rows    read thread only              read thread               none needed
+//   WriteQ                    API caller, handlers (read)   write thread              the queue's own
+//   ReadQ                     handlers (read), write and    API caller (ReadDate)     the queue's own
+//                             monitor threads
+//   port roles (ModemPort,    write thread (scan), monitor  scan, detection, Connect  rolesMutex_
+//   SecondModemPort, DiagPort,  (detection)
+//   DiagMode)
+//   last scan snapshot        write thread, as a scan ends  API getters               lastScanMutex_
+//   PortLostNoticeSent, bSmsNew  write thread only          write thread              none needed
+//   NotifyEvent               API caller (SetNotify)        any thread                atomic
+//   the four events           constructor, destructor       the three loops           set once / closed after the joins
+//
+// Lock order: rolesMutex_ before portMutex_. The queue locks and
+// lastScanMutex_ are leaves: nothing else is taken while they are held,
+// and none of them is held across I/O or a wait.
+//
+// Two effects cross threads on purpose:
+// - ClosePort, from any thread, closes the port and sets ResponseEvent:
+//   a write thread waiting for a final result is released at once, and
+//   finds the port closed rather than writing its next request into it.
+// - The handlers run on the read thread inside ParseReadData and reach back
+//   through the link that parses (ParsingLink()): they queue on its ReadQ,
+//   the text-sending ones on its WriteQ (which wakes the write thread), and
+//   a final result sets its ResponseEvent.
 #pragma once
 
 #include <atomic>

@@ -32,15 +32,12 @@ ptys="$build/wine-ptys"
 #   link of ours, so a port that "does not exist" still opens there; and
 #   wine 8 cannot take a COM link of the prefix away (renaming it renames
 #   its target), so an unlinked port still opens too.
-# - Wine opens a COM port a second time although the first open shares
-#   nothing, so a held port does not refuse the next open.
 # - The scan purges a candidate's first answer before it asks again; wine
 #   can deliver that first answer after the purge, so the case that pins
 #   what one read holds where the type byte would stand sees the second
 #   answer's first byte there.
 exclude=(MissingComIsNotFound UnregisteredPortIsNotFound AMissingPortFailsToOpen
-         UnlinkedPortCannotBeOpenedByNumber ConnectOpensClosesAndReopens
-         TypeBeyondTheBytesRead)
+         UnlinkedPortCannotBeOpenedByNumber TypeBeyondTheBytesRead)
 
 # The shim answers the modem-control ioctls for ptys.
 if ! wine_ptyshim "$build/ptyshim"; then
