@@ -1,5 +1,6 @@
 #include "download/exchange.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "download/framing.h"
@@ -14,10 +15,11 @@ namespace {
 // Room in TxPacket once the CRC has its two bytes.
 constexpr int32_t kMaxRequest = static_cast<int32_t>(sizeof TxPacket.Payload) - 2;
 
-// Reading the clock costs about as much as taking a byte, so while bytes keep
-// coming the limit is looked at once per this many; a silent second (the
-// poll's -1) is always looked at.
-constexpr unsigned kBytesPerClockCheck = 256;
+// Reading the clock costs about as much as taking a byte, so bytes that are
+// already waiting are taken without a look at it, up to this many in a row.
+// Every wait for bytes is followed by a look, and no wait lasts beyond the
+// limit, so the limit holds whatever the line sends and however slowly.
+constexpr int kBytesPerClockCheck = 256;
 
 bool RequestTooLong = false;
 
@@ -74,19 +76,26 @@ Reply Exchange(int leadingFlag, ReplyWait wait) {
   // only run into the limit.
   if (sent != TxFrame.Length) return Reply::NotSent;
 
-  const uint32_t start = plat::GetTickCount();
-  unsigned bytes = 0;
-  for (;;) {
-    const int polled = PollRxFrame();
-    if (polled == 1) return Reply::Frame;
-    if (wait == ReplyWait::UntilSilence) {
+  if (wait == ReplyWait::UntilSilence) {
+    for (;;) {
+      const int polled = PollRxFrame();
+      if (polled == 1) return Reply::Frame;
       if (polled < 0) return Reply::Silence;
-      continue;
     }
-    if (polled == 0 && ++bytes % kBytesPerClockCheck != 0) continue;
-    if (plat::GetTickCount() - start > kStepReplyLimitMs) {
+  }
+
+  const uint32_t start = plat::GetTickCount();
+  for (;;) {
+    const uint32_t elapsed = plat::GetTickCount() - start;
+    if (elapsed > kStepReplyLimitMs) {
       PurgeRx();
       return Reply::TimedOut;
+    }
+    // The unread count, at once when bytes are waiting; else the wait ends
+    // with the first byte or just past the limit.
+    const int unread = RecvWait(1, static_cast<int>(kStepReplyLimitMs + 1 - elapsed));
+    for (int taken = 0; taken < std::min(unread, kBytesPerClockCheck); ++taken) {
+      if (RxUnescapeByte(RecvTakeByte(0)) == 1) return Reply::Frame;
     }
   }
 }

@@ -52,6 +52,7 @@ struct DownloadPortState {
   plat::Dcb Dcb;
   plat::Thread RecvThread;
   std::atomic<bool> StopRecv{false};
+  std::atomic<int> FailedRecvRounds{0};  // since the open; tests watch it
 };
 
 // One producer (the receive thread moves WriteIndex) and one consumer (the
@@ -144,9 +145,10 @@ uint32_t RecvThreadProc(const plat::PortHandle& port) {
     uint32_t events = 0;
     if (port->WaitCommEvent(&events) && DrainPort(*port)) {
       failures = 0;
-    } else if (++failures > 1 && !state.StopRecv) {
-      plat::Sleep(kRecvBackoffMs);
+      continue;
     }
+    ++state.FailedRecvRounds;
+    if (++failures > 1 && !state.StopRecv) plat::Sleep(kRecvBackoffMs);
   }
   return 0;
 }
@@ -208,6 +210,7 @@ int OpenAndConfigurePort(int port, int rate, const char* mode) {
   int result = ConfigurePort(*state.Handle, rate, mode);
   if (result == 0) {
     state.StopRecv = false;
+    state.FailedRecvRounds = 0;
     if (!state.RecvThread.Start([handle = state.Handle] { return RecvThreadProc(handle); })) {
       result = kErrPortOpen;
     }
@@ -389,6 +392,8 @@ void Reset() {
 void Push(const uint8_t* data, int count) { RecvPush(data, count); }
 
 void SignalDataReady() { RecvRing().DataReady.Set(); }
+
+int FailedRecvRounds() { return DownloadPort().FailedRecvRounds; }
 
 }  // namespace transport_testing
 

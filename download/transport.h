@@ -72,6 +72,9 @@ void Reset();
 void Push(const uint8_t* data, int count);
 // A signal of DataReady that no wait asked for.
 void SignalDataReady();
+// How many rounds of the receive thread (an event wait and the reads after
+// it) have failed since the port was opened.
+int FailedRecvRounds();
 }  // namespace transport_testing
 
 }  // namespace download

@@ -8,6 +8,7 @@
 #include "link/ids.h"
 #include "link/linklayer.h"
 #include "link/trace.h"
+#include "plat/com_name.h"
 
 std::atomic<uint8_t> DualPortFlag{0};
 
@@ -40,16 +41,10 @@ bool StartsWith(const char* answer, int count, const char (&pattern)[N]) {
   return count >= static_cast<int>(N - 1) && std::memcmp(answer, pattern, N - 1) == 0;
 }
 
-// The COM number of a map value's data "COM<digits>"; 0 when it is no port
-// we can open by number (no digits, 0, or above 254).
-unsigned ComNumber(const char* data) {
-  unsigned number = 0;
-  for (const char* digit = data + 3; *digit >= '0' && *digit <= '9'; ++digit) {
-    number = number * 10 + static_cast<unsigned>(*digit - '0');
-    if (number > 254) return 0;
-  }
-  return number;
-}
+// The COM number of a map value's data "COM<digits>", by the rule every COM
+// name is read by; what follows the digits is not looked at. 0 when it is no
+// port we can open by number.
+unsigned ComNumber(const char* data) { return plat::ComDigitsNumber(data + 3); }
 
 void TraceNumber(const char* format, unsigned number) {
   char text[64];

@@ -20,9 +20,9 @@
 // this object holds the master and a slave descriptor of its own, so the
 // master never sees the system's close as a hang-up. Under wine the port is
 // one of the test runner's socat pairs (COM<n> for the system, COM<n+100>
-// for the device end); HangUp is not available, and Unlink only works where
-// wine can rename the prefix's link itself (wine 8 cannot: the port then
-// stays linked, which Linked() reports).
+// for the device end); HangUp is not available, and Unlink takes the port
+// away where the runner's links allow it (where not, the port stays linked,
+// which Linked() reports).
 #pragma once
 
 #include <cstddef>

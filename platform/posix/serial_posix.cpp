@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "plat/clock.h"
+#include "plat/com_name.h"
 #include "plat/device_root.h"
 #include "serial_line_posix.h"
 
@@ -377,22 +378,6 @@ class Call {
 // that retries at once does not spin.
 constexpr int kHangupPauseMs = 50;
 
-bool ParseComName(const std::string& name, unsigned* number) {
-  std::string rest = name;
-  if (rest.rfind("\\\\.\\", 0) == 0) rest.erase(0, 4);
-  if (rest.size() < 4) return false;
-  for (int i = 0; i < 3; ++i)
-    if (std::toupper(static_cast<unsigned char>(rest[i])) != "COM"[i]) return false;
-  unsigned long value = 0;
-  for (size_t i = 3; i < rest.size(); ++i) {
-    if (rest[i] < '0' || rest[i] > '9') return false;
-    value = value * 10 + static_cast<unsigned>(rest[i] - '0');
-    if (value > UINT_MAX) return false;
-  }
-  *number = static_cast<unsigned>(value);
-  return true;
-}
-
 void SetError(OpenError* error, OpenError value) {
   if (error != nullptr) *error = value;
 }
@@ -467,8 +452,8 @@ std::shared_ptr<SerialPort> SerialPort::Open(unsigned number, OpenError* error) 
 }
 
 std::shared_ptr<SerialPort> SerialPort::OpenByName(const std::string& name, OpenError* error) {
-  unsigned number = 0;
-  if (!ParseComName(name, &number)) {
+  const unsigned number = ComNameNumber(name);
+  if (number == 0) {
     SetError(error, OpenError::NotFound);
     return nullptr;
   }

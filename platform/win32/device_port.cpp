@@ -5,11 +5,14 @@
 //
 // The pairs belong to the run and are reused by one test after another, so
 // a new port first discards whatever an earlier one left in either
-// direction. Unlinking renames the prefix's link for COM<n> out of the way
-// (to com<n>.off); Link and the next Create put it back. Wine 8 renames
-// what a link points to rather than the link, which fails for a terminal:
-// there the link stays, and Linked() keeps saying so. Ending the line is not
-// possible: socat keeps the system's end alive whatever happens here.
+// direction. The prefix's link for COM<n> leads through the folder
+// com-switch/port<n> of the prefix: unlinking renames that folder out of the
+// way (to port<n>.off), so the link points at nothing and COM<n> is not
+// found; Link and the next Create put it back. (Renaming the link itself
+// cannot work: wine renames what a link points to, which fails for a
+// terminal.) Where the rename fails, the link stays and Linked() keeps
+// saying so. Ending the line is not possible: socat keeps the system's end
+// alive whatever happens here.
 #include "plat/device_port.h"
 
 #include <algorithm>
@@ -32,12 +35,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kDeviceOffset = 100;
 
-// The wine prefix's link for COM<n>, as a Windows path through drive Z:;
-// empty outside wine.
+// The folder the wine prefix's link for COM<n> leads through, as a Windows
+// path through drive Z:; empty outside wine.
 std::string LinkPath(unsigned com) {
   const char* prefix = std::getenv("WINEPREFIX");
   if (!prefix) return "";
-  std::string path = std::string("Z:") + prefix + "/dosdevices/com" + std::to_string(com);
+  std::string path = std::string("Z:") + prefix + "/com-switch/port" + std::to_string(com);
   std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }

@@ -2,6 +2,7 @@
 
 // Our headers first: the platform's defines the same constant names as macros.
 #include "plat/clock.h"
+#include "plat/com_name.h"
 #include "serial_faults.h"
 
 #include <windows.h>
@@ -265,17 +266,12 @@ std::shared_ptr<SerialPort> SerialPort::Open(unsigned number, OpenError* error) 
 }
 
 std::shared_ptr<SerialPort> SerialPort::OpenByName(const std::string& name, OpenError* error) {
-  std::string_view rest = name;
-  if (rest.starts_with("\\\\.\\")) rest.remove_prefix(4);
-  const bool isCom = rest.size() > 3 && rest.size() <= 6 && std::toupper(static_cast<unsigned char>(rest[0])) == 'C' &&
-                     std::toupper(static_cast<unsigned char>(rest[1])) == 'O' &&
-                     std::toupper(static_cast<unsigned char>(rest[2])) == 'M' &&
-                     std::all_of(rest.begin() + 3, rest.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!isCom) {
+  const unsigned number = ComNameNumber(name);
+  if (number == 0) {
     if (error) *error = OpenError::NotFound;
     return nullptr;
   }
-  return Open(static_cast<unsigned>(std::stoul(std::string(rest.substr(3)))), error);
+  return Open(number, error);
 }
 
 SerialPort::SerialPort(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -14,6 +14,7 @@
 #include "plat/clock.h"
 #include "plat/serial.h"
 #include "support/port_kit.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -70,6 +71,15 @@ class SerialTest : public ::testing::Test {
       return false;
     }
     return wait.get();
+  }
+
+  // Waits until the port holds at least `count` unread bytes (not consuming
+  // them).
+  static bool WaitForQueued(const plat::PortHandle& handle, uint32_t count) {
+    return testkit::Eventually([&] {
+      uint32_t queued = 0;
+      return handle->ClearCommError(nullptr, &queued) && queued >= count;
+    });
   }
 
   static std::string ReadString(const plat::PortHandle& handle, uint32_t count, bool* result = nullptr) {
@@ -129,6 +139,25 @@ TEST_F(SerialTest, NameAndNumberOpenTheLinkedPort) {
   plat::PortHandle handle = plat::SerialPort::Open(kCom);
   ASSERT_TRUE(handle);
   EXPECT_EQ(handle->Number(), kCom);
+}
+
+TEST_F(SerialTest, NamesAreReadByOneRuleOnEveryBackend) {
+  // COM7 is linked: these open it, whatever the spelling.
+  for (const char* name : {"COM7", "\\\\.\\COM7", "com7", "COM07", "COM0007", "\\\\.\\com007"}) {
+    plat::OpenError error = plat::OpenError::Failed;
+    plat::PortHandle handle = plat::SerialPort::OpenByName(name, &error);
+    ASSERT_TRUE(handle) << name;
+    EXPECT_EQ(error, plat::OpenError::None) << name;
+    EXPECT_EQ(handle->Number(), kCom) << name;
+    handle->Close();
+  }
+  // No port, though a careless reading of each would reach COM7.
+  for (const char* name : {"COM263", "COM4294967303", "COM18446744073709551623", "COM7x", "COM 7", "COM+7",
+                           "\\\\?\\COM7", "COM0", "COM"}) {
+    plat::OpenError error = plat::OpenError::None;
+    EXPECT_FALSE(plat::SerialPort::OpenByName(name, &error)) << name;
+    EXPECT_EQ(error, plat::OpenError::NotFound) << name;
+  }
 }
 
 TEST_F(SerialTest, OpensAgainAfterClose) {
@@ -265,7 +294,7 @@ TEST_F(SerialTest, ReadWithMaxdwordIntervalReturnsAtOnce) {
 
   ASSERT_TRUE(port_.PeerWrite("xyz"));
   ASSERT_TRUE(WaitForData(handle));
-  std::this_thread::sleep_for(50ms);  // all three bytes are in
+  ASSERT_TRUE(WaitForQueued(handle, 3));
   start = Clock::now();
   EXPECT_EQ(ReadString(handle, 10, &ok), "xyz");
   EXPECT_TRUE(ok);
@@ -372,7 +401,7 @@ TEST_F(SerialTest, PurgeRxClearDiscardsReceivedData) {
   ASSERT_TRUE(handle);
   ASSERT_TRUE(port_.PeerWrite("stale bytes"));
   ASSERT_TRUE(WaitForData(handle));
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(WaitForQueued(handle, 11));
   ASSERT_TRUE(handle->PurgeComm(plat::PURGE_RXCLEAR));
   EXPECT_EQ(ReadString(handle, 64), "");
   ASSERT_TRUE(port_.PeerWrite("fresh"));

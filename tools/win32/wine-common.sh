@@ -94,12 +94,22 @@ wine_ptyshim() {
 # other as COM<N+100> (the device's) in $WINEPREFIX's dosdevices; the pty
 # links live in DIR. The socat processes go into WINE_PAIR_PIDS
 # (wine_stop_pairs ends them). False when a pair does not come up.
+#
+# The system's side starts unplugged, as a port of a fresh device root
+# does: dosdevices/com<N> leads through the folder
+# $WINEPREFIX/com-switch/port<N> (not com<N>: that names the device on
+# every path), which stands renamed to port<N>.off, so the
+# link points at nothing and COM<N> is not found. The test kit's device end
+# (platform/win32/device_port.cpp) plugs it in and out by renaming that
+# folder, which a program under wine can do (wine renames what a link
+# points to, never the link itself, and fails for a terminal).
 WINE_PAIR_PIDS=()
 wine_com_pairs() {
   local dir=$1 n c
+  local switch=$WINEPREFIX/com-switch
   shift
-  rm -rf "$dir"
-  mkdir -p "$dir"
+  rm -rf "$dir" "$switch"
+  mkdir -p "$dir" "$switch"
   for n in "$@"; do
     socat pty,rawer,link="$dir/com$n" pty,rawer,link="$dir/com$((n + 100))" </dev/null 2>/dev/null &
     WINE_PAIR_PIDS+=($!)
@@ -107,10 +117,11 @@ wine_com_pairs() {
   for n in "$@"; do
     for _ in $(seq 100); do [[ -e "$dir/com$n" && -e "$dir/com$((n + 100))" ]] && break; sleep 0.05; done
     [[ -e "$dir/com$n" && -e "$dir/com$((n + 100))" ]] || return 1
-    for c in $n $((n + 100)); do
-      rm -f "$WINEPREFIX/dosdevices/com$c" "$WINEPREFIX/dosdevices/com$c.off"
-      ln -s "$dir/com$c" "$WINEPREFIX/dosdevices/com$c"
-    done
+    for c in $n $((n + 100)); do rm -f "$WINEPREFIX/dosdevices/com$c" "$WINEPREFIX/dosdevices/com$c.off"; done
+    mkdir "$switch/port$n.off"
+    ln -s "$dir/com$n" "$switch/port$n.off/tty"
+    ln -s "$switch/port$n/tty" "$WINEPREFIX/dosdevices/com$n"
+    ln -s "$dir/com$((n + 100))" "$WINEPREFIX/dosdevices/com$((n + 100))"
   done
 }
 

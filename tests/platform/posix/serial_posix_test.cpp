@@ -24,6 +24,7 @@
 #include "plat/device_root.h"
 #include "plat/serial.h"
 #include "support/port_kit.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -160,6 +161,19 @@ TEST_F(SerialPosixTest, MalformedNamesAreNotFound) {
     EXPECT_EQ(error, plat::OpenError::NotFound) << name;
   }
   EXPECT_TRUE(plat::SerialPort::OpenByName("com7"));  // names are case-blind, as on the platform
+}
+
+TEST_F(SerialPosixTest, NumbersNoPortCanHaveAreNotFoundByNameThoughLinked) {
+  // The device root could link any number; a name still names only the
+  // ports 1 to 254 that the rest of the system can keep.
+  for (const char* number : {"0", "255", "256", "1000"}) {
+    ASSERT_EQ(::symlink(device_.c_str(), (root_.Path() + "/COM" + number).c_str()), 0) << number;
+  }
+  for (const char* name : {"COM0", "\\\\.\\COM0", "COM255", "COM256", "COM1000", "\\\\.\\COM1000"}) {
+    plat::OpenError error = plat::OpenError::None;
+    EXPECT_FALSE(plat::SerialPort::OpenByName(name, &error)) << name;
+    EXPECT_EQ(error, plat::OpenError::NotFound) << name;
+  }
 }
 
 TEST_F(SerialPosixTest, AFaultedOpenReportsFailed) {
@@ -388,8 +402,14 @@ TEST_F(SerialPosixTest, XoffFromTheFarEndHoldsWritesUntilXon) {
   ASSERT_TRUE(handle->GetCommState(dcb));
   dcb.fOutX = 1;
   ASSERT_TRUE(handle->SetCommState(dcb));
-  ASSERT_TRUE(port_->PeerWrite("\x13"));
-  std::this_thread::sleep_for(50ms);
+  // The line takes the XOFF as it comes and keeps only what follows it: once
+  // the mark has arrived, the output is held.
+  ASSERT_TRUE(port_->PeerWrite("\x13" "m"));
+  ASSERT_TRUE(testkit::Eventually([&] {
+    uint32_t queued = 0;
+    return handle->ClearCommError(nullptr, &queued) && queued >= 1;
+  }));
+  ASSERT_EQ(ReadString(handle, 1), "m");
   uint32_t written = 99;
   const auto start = Clock::now();
   EXPECT_TRUE(handle->Write("held", 4, &written));
