@@ -7,14 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "plat/clock.h"
 #include "plat/debug.h"
 #include "plat/serial.h"
 #include "plat/thread.h"
 #include "support/port_kit.h"
+#include "testkit/serial_faults.h"
 
 namespace download {
+using handoff::ScanDiagPortHandle;
 namespace {
 
 constexpr unsigned kCom = 7;

@@ -24,6 +24,8 @@
 #include "plat/device_root.h"
 #include "plat/serial.h"
 #include "support/port_kit.h"
+#include "testkit/device_root.h"
+#include "testkit/serial_faults.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 // what a link points to rather than the link, which fails for a terminal:
 // there the link stays, and Linked() keeps saying so. Ending the line is not
 // possible: socat keeps the system's end alive whatever happens here.
-#include "plat/device_port.h"
+#include "testkit/device_port.h"
 
 #include <algorithm>
 #include <chrono>
