@@ -61,12 +61,7 @@ ReadResult ReadMap(const std::string& path, Values& values) {
 
 }  // namespace posix_map
 
-using posix_map::Fd;
-using posix_map::InRoot;
-using posix_map::kMapName;
-using posix_map::ReadMap;
-using posix_map::ReadResult;
-using posix_map::Values;
+using namespace posix_map;  // the map's file
 
 bool SerialMap::Exists() {
   struct stat info;

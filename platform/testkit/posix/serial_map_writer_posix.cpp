@@ -20,12 +20,7 @@
 namespace plat {
 namespace {
 
-using posix_map::Fd;
-using posix_map::InRoot;
-using posix_map::kMapName;
-using posix_map::ReadMap;
-using posix_map::ReadResult;
-using posix_map::Values;
+using namespace posix_map;  // the map's file
 
 constexpr char kLockName[] = ".lock";
 constexpr char kTempName[] = "SERIALCOMM.tmp";
