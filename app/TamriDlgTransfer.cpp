@@ -11,7 +11,7 @@
 #include "app/TamriDlg.h"
 #include "app/link_calls.h"
 #include "app/settings.h"
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "download/workers.h"
 #include "plat/clock.h"
 #include "res/resource.h"
@@ -130,7 +130,7 @@ void CTamriDlg::OnDlFinish() {
   if (DeviceState == StateFound && ui::IsWindowEnabled(Item(IDOK_BUTTON))) return;
   // The engine closed its port at the end of the transfer; a port a scan
   // left in the slot since then is closed here, not leaked.
-  download::ScanDiagPortHandle.Clear();
+  handoff::ScanDiagPortHandle.Clear();
   DeviceDiagPort = -1;
   download::DeviceDiagMode = 0;
   DeviceState = StateNoDevice;

@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "plat/device_port.h"
-#include "plat/raw_line.h"
 #include "plat/serial.h"
 #include "support/port_kit.h"
+#include "testkit/device_port.h"
+#include "testkit/raw_line.h"
 
 namespace {
 

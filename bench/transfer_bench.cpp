@@ -28,11 +28,11 @@
 #include "download/status.h"
 #include "download/workers.h"
 #include "plat/clock.h"
-#include "plat/raw_line.h"
 #include "sim/device.h"
 #include "sim/hdlc.h"
 #include "sim/package.h"
 #include "support/port_kit.h"
+#include "testkit/raw_line.h"
 #include "ui/headless/ui_thread.h"
 
 namespace {

@@ -6,12 +6,12 @@
 #include <new>
 #include <system_error>
 
-#include "download/never_destroyed.h"
+#include "handoff/never_destroyed.h"
 
 namespace download {
 namespace {
 
-constinit NeverDestroyed<ImageSlot[ImageCount]> ImageStorage;
+constinit handoff::NeverDestroyed<ImageSlot[ImageCount]> ImageStorage;
 
 }  // namespace
 

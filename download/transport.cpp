@@ -12,8 +12,8 @@
 #include "plat/event.h"
 #include "plat/serial.h"
 #include "plat/thread.h"
-#include "never_destroyed.h"
-#include "scan_diag_port.h"
+#include "handoff/never_destroyed.h"
+#include "handoff/scan_diag_port.h"
 
 namespace download {
 namespace {
@@ -74,7 +74,7 @@ DownloadPortState& DownloadPort() {
   static auto* const state = new DownloadPortState;
   return *state;
 }
-constinit NeverDestroyed<RecvRingState> RingStorage;
+constinit handoff::NeverDestroyed<RecvRingState> RingStorage;
 RecvRingState& RecvRing() { return RingStorage.value; }
 
 int Unread() {
@@ -168,7 +168,7 @@ uint32_t RtsControlFor(char letter) {
 // The port of the job: the scan's handle when it is for that number, else
 // the port opened by name. A scan handle for another port is closed.
 plat::PortHandle AcquirePort(int port) {
-  ScannedPort scanned = ScanDiagPortHandle.Take();
+  handoff::ScannedPort scanned = handoff::ScanDiagPortHandle.Take();
   if (scanned.Port && scanned.ComPort == port) return scanned.Port;
   if (scanned.Port) scanned.Port->Close();
   return plat::SerialPort::OpenByName("\\\\.\\COM" + std::to_string(port));
@@ -238,7 +238,7 @@ void ShutdownPort() {
   state.Handle->Close();
   state.Handle.reset();
   RecvRing().DataReady.Close();
-  ScanDiagPortHandle.Clear();
+  handoff::ScanDiagPortHandle.Clear();
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "link/ids.h"
 #include "link/linklayer.h"
 #include "link/trace.h"
@@ -163,7 +163,7 @@ struct linklayer::Scan {
     }
     uint32_t got = 0;  // what this read brings is not looked at
     if (!port->Read(answer, kAnswerSize, &got)) report("ERR: I/O error on serial port \n");
-    download::ScanDiagPortHandle.Put(port, static_cast<int>(com));
+    handoff::ScanDiagPortHandle.Put(port, static_cast<int>(com));
     return true;
   }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build needs on Debian 12 (as root, or through sudo);
+# Installs what the build needs on Debian 12 (as root, or through sudo;
+# without either it prints the commands to run as root and fails);
 # clang and its runtime libraries serve the fuzz target.
 # With --windows also the mingw-w64 cross compilers and wine for the
 # 32-bit Windows build and its tests (and the 64-bit ones for machines that
@@ -21,11 +22,24 @@ for p in "${packages[@]}"; do
 done
 ((${#missing[@]})) || exit 0
 
+add_i386=0
+((windows)) && ! dpkg --print-foreign-architectures | grep -qx i386 && add_i386=1
+
 sudo=""
-[[ $(id -u) -eq 0 ]] || sudo=sudo
-export DEBIAN_FRONTEND=noninteractive
-if ((windows)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo dpkg --add-architecture i386
+if [[ $(id -u) -ne 0 ]]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    # Nothing here can install packages: say what root has to run.
+    {
+      echo "install-deps: not root and no sudo; as root, run:"
+      ((add_i386)) && echo "  dpkg --add-architecture i386"
+      echo "  apt-get update"
+      echo "  apt-get install -y --no-install-recommends ${missing[*]}"
+    } >&2
+    exit 1
+  fi
+  sudo=sudo
 fi
+export DEBIAN_FRONTEND=noninteractive
+((add_i386)) && $sudo dpkg --add-architecture i386
 $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

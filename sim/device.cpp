@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "plat/device_port.h"
 #include "plat/serial_map.h"
+#include "testkit/device_port.h"
+#include "testkit/serial_map_writer.h"
 
 namespace sim {
 namespace {
@@ -74,11 +75,11 @@ bool Device::Start(std::string* error) {
     atListed_ = true;
     stopping_ = false;
   }
-  if (!plat::SerialMap::AddValue(mapName_, "COM" + std::to_string(config_.com))) {
+  if (!plat::SerialMapWriter::AddValue(mapName_, "COM" + std::to_string(config_.com))) {
     return fail("cannot add the map entry " + mapName_);
   }
   for (const auto& at : atPorts_) {
-    if (!plat::SerialMap::AddValue(at->mapName, "COM" + std::to_string(at->com))) {
+    if (!plat::SerialMapWriter::AddValue(at->mapName, "COM" + std::to_string(at->com))) {
       return fail("cannot add the map entry " + at->mapName);
     }
   }
@@ -121,9 +122,9 @@ void Device::ReleasePorts() {
     listed_ = false;
     atListed_ = false;
   }
-  if (diag) plat::SerialMap::RemoveValue(mapName_);
+  if (diag) plat::SerialMapWriter::RemoveValue(mapName_);
   for (const auto& port : atPorts_) {
-    if (at) plat::SerialMap::RemoveValue(port->mapName);
+    if (at) plat::SerialMapWriter::RemoveValue(port->mapName);
     port->port.reset();
   }
   port_.reset();
@@ -381,7 +382,7 @@ void Device::SyncListing() {
   };
   const auto map = [&](bool on) {
     const auto change = [on](const std::string& name, unsigned com) {
-      if (on) plat::SerialMap::AddValue(name, "COM" + std::to_string(com)); else plat::SerialMap::RemoveValue(name);
+      if (on) plat::SerialMapWriter::AddValue(name, "COM" + std::to_string(com)); else plat::SerialMapWriter::RemoveValue(name);
     };
     if (wantDiag != diag && wantDiag == on) change(mapName_, config_.com);
     if (wantAt != at && wantAt == on) {

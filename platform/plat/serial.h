@@ -131,13 +131,4 @@ class SerialPort {
 
 using PortHandle = std::shared_ptr<SerialPort>;
 
-// Test hooks: make the next `count` opens / GetCommState / SetCommState calls
-// fail (count -1: every call until reset).
-namespace serial_faults {
-void FailOpens(int count);
-void FailGetCommState(int count);
-void FailSetCommState(int count);
-void Reset();
-}  // namespace serial_faults
-
 }  // namespace plat

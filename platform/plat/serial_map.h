@@ -1,7 +1,9 @@
 // The serial-port map: the system-wide list of serial devices as (name, data)
 // values, e.g. "\Device\QCUSB_COM7_0" -> "COM7", in the place of the registry
 // key HKEY_LOCAL_MACHINE "HARDWARE\DEVICEMAP\SERIALCOMM"; and a one-shot change
-// watch on it (or on its parent while the map does not exist).
+// watch on it (or on its parent while the map does not exist). Only the
+// reading side: the simulated device and tests write the map through
+// testkit/serial_map_writer.h.
 #pragma once
 
 #include <cstdint>
@@ -23,14 +25,6 @@ class SerialMap {
   // that does not fit gives MoreData (the buffers' contents are then
   // unspecified). Past the last value: NoMoreItems. No map: Failed.
   static EnumStatus EnumValue(uint32_t index, char* name, uint32_t nameSize, char* data, uint32_t dataSize);
-
-  // Writer side, for the simulated device and tests; each change is atomic
-  // for readers. Adding creates the map when missing; adding an existing
-  // name replaces its data.
-  static bool Create();
-  static bool Remove();  // the whole map
-  static bool AddValue(const std::string& name, const std::string& data);
-  static bool RemoveValue(const std::string& name);
 };
 
 class SerialMapWatch {

@@ -1,13 +1,11 @@
-// The serial-port map as the file SERIALCOMM in the device root: one value a
-// line, "name TAB data LF", in enumeration order. Readers see a whole file
-// at every moment, because writers replace it by renaming a finished copy;
-// writers in any process take an exclusive lock on .lock in the root first,
-// so concurrent changes are applied one after the other and none is lost.
+// The serial-port map as the file SERIALCOMM in the device root
+// (serial_map_file_posix.h), read and watched here. Readers see a whole file
+// at every moment, because writers (the test kit's SerialMapWriter, or a
+// device's own script) replace it by renaming a finished copy.
 #include "plat/serial_map.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,50 +21,16 @@
 
 #include "event_internal.h"
 #include "plat/device_root.h"
+#include "serial_map_file_posix.h"
 
 namespace plat {
-namespace {
-
-constexpr char kMapName[] = "SERIALCOMM";
-constexpr char kLockName[] = ".lock";
-constexpr char kTempName[] = "SERIALCOMM.tmp";
-
-using Values = std::vector<std::pair<std::string, std::string>>;
-
-std::string InRoot(const std::string& root, const char* name) { return root + "/" + name; }
-
-// Names and data are stored as text lines split at a tab.
-bool Storable(const std::string& text) { return text.find_first_of(std::string("\t\n\0", 3)) == std::string::npos; }
+namespace posix_map {
 
 bool EnsureFolder(const std::string& root) {
   std::error_code error;
   std::filesystem::create_directories(root, error);
   return !error && std::filesystem::is_directory(root, error);
 }
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      if (fd_ >= 0) ::close(fd_);
-      fd_ = other.release();
-    }
-    return *this;
-  }
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-enum class ReadResult { Ok, Missing, Failed };
 
 ReadResult ReadMap(const std::string& path, Values& values) {
   values.clear();
@@ -96,64 +59,9 @@ ReadResult ReadMap(const std::string& path, Values& values) {
   return ReadResult::Ok;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
+}  // namespace posix_map
 
-bool ReplaceMap(const std::string& root, const Values& values) {
-  std::string text;
-  for (const auto& [name, data] : values) text += name + '\t' + data + '\n';
-  const std::string temp = InRoot(root, kTempName);
-  Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd.ok()) return false;
-  const bool written = WriteAll(fd.get(), text);
-  const bool closed = ::close(fd.release()) == 0;
-  if (!written || !closed || ::rename(temp.c_str(), InRoot(root, kMapName).c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
-// Runs `change` under the writers' lock. It gets the current values and
-// whether the map exists, and decides whether the map is written (Write),
-// removed (Remove), left alone (Keep) or the call fails (Fail).
-enum class Outcome { Write, Remove, Keep, Fail };
-using Change = std::function<Outcome(Values&, bool exists)>;
-
-bool ChangeMap(const Change& change) {
-  const std::string root = DeviceRoot();
-  if (root.empty() || !EnsureFolder(root)) return false;
-  Fd lock(::open(InRoot(root, kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (!lock.ok()) return false;
-  int locked;
-  do {
-    locked = ::flock(lock.get(), LOCK_EX);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0) return false;
-
-  const std::string path = InRoot(root, kMapName);
-  Values values;
-  const ReadResult read = ReadMap(path, values);
-  if (read == ReadResult::Failed) return false;
-  const bool exists = read == ReadResult::Ok;
-  switch (change(values, exists)) {
-    case Outcome::Write: return ReplaceMap(root, values);
-    case Outcome::Remove: return ::unlink(path.c_str()) == 0;
-    case Outcome::Keep: return true;
-    case Outcome::Fail: return false;
-  }
-  return false;
-}  // the lock ends with its descriptor
-
-}  // namespace
+using namespace posix_map;  // the map's file
 
 bool SerialMap::Exists() {
   struct stat info;
@@ -171,41 +79,6 @@ EnumStatus SerialMap::EnumValue(uint32_t index, char* name, uint32_t nameSize, c
   std::memcpy(name, valueName.c_str(), valueName.size() + 1);
   std::memcpy(data, valueData.c_str(), valueData.size() + 1);
   return EnumStatus::Ok;
-}
-
-bool SerialMap::Create() {
-  return ChangeMap([](Values&, bool exists) { return exists ? Outcome::Keep : Outcome::Write; });
-}
-
-bool SerialMap::Remove() {
-  return ChangeMap([](Values&, bool exists) { return exists ? Outcome::Remove : Outcome::Fail; });
-}
-
-bool SerialMap::AddValue(const std::string& name, const std::string& data) {
-  if (!Storable(name) || !Storable(data)) return false;
-  return ChangeMap([&](Values& values, bool) {
-    for (auto& value : values) {
-      if (value.first == name) {
-        value.second = data;  // keeps its place in the order
-        return Outcome::Write;
-      }
-    }
-    values.emplace_back(name, data);
-    return Outcome::Write;
-  });
-}
-
-bool SerialMap::RemoveValue(const std::string& name) {
-  return ChangeMap([&](Values& values, bool exists) {
-    if (!exists) return Outcome::Fail;
-    for (auto it = values.begin(); it != values.end(); ++it) {
-      if (it->first == name) {
-        values.erase(it);
-        return Outcome::Write;
-      }
-    }
-    return Outcome::Fail;
-  });
 }
 
 // The watch: inotify on the device root, read by one thread per watch. The
@@ -270,7 +143,7 @@ bool SerialMapWatch::Open() {
   const std::string root = DeviceRoot();
   // The parent always exists on the platform; here it is made on demand so
   // that a watch started before any device can still see the map appear.
-  if (root.empty() || !EnsureFolder(root)) return false;
+  if (root.empty() || !posix_map::EnsureFolder(root)) return false;
 
   auto impl = std::make_unique<Impl>();
   impl->inotify = Fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));

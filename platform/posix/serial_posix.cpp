@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_seams.h"
 #include "plat/clock.h"
 #include "plat/com_name.h"
 #include "plat/device_root.h"
@@ -52,24 +53,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using posix_serial::LineSettings;
 using posix_serial::LineSnapshot;
-
-// ---------------------------------------------------------------------------
-// Fault hooks.
-
-std::atomic<int> g_failOpens{0};
-std::atomic<int> g_failGetCommState{0};
-std::atomic<int> g_failSetCommState{0};
-
-// True when the call is to fail: a negative count fails every call, a
-// positive one the next `count` calls.
-bool TakeFault(std::atomic<int>& counter) {
-  int value = counter.load(std::memory_order_relaxed);
-  for (;;) {
-    if (value == 0) return false;
-    if (value < 0) return true;
-    if (counter.compare_exchange_weak(value, value - 1, std::memory_order_relaxed)) return true;
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Time.
@@ -388,7 +371,7 @@ void SetError(OpenError* error, OpenError value) {
 
 std::shared_ptr<SerialPort> SerialPort::Open(unsigned number, OpenError* error) {
   SetError(error, OpenError::None);
-  if (TakeFault(g_failOpens)) {
+  if (detail::SerialCallFails(detail::SerialCall::Open)) {
     SetError(error, OpenError::Failed);
     return nullptr;
   }
@@ -473,7 +456,7 @@ bool SerialPort::IsOpen() const { return impl_->open.load(std::memory_order_acqu
 void SerialPort::Close() { impl_->Close(); }
 
 bool SerialPort::GetCommState(Dcb& dcb) {
-  if (TakeFault(g_failGetCommState)) return false;
+  if (detail::SerialCallFails(detail::SerialCall::GetCommState)) return false;
   Call call(*impl_, 0);
   if (!call.ok()) return false;
   std::lock_guard lock(impl_->mutex);
@@ -482,7 +465,7 @@ bool SerialPort::GetCommState(Dcb& dcb) {
 }
 
 bool SerialPort::SetCommState(const Dcb& dcb) {
-  if (TakeFault(g_failSetCommState)) return false;
+  if (detail::SerialCallFails(detail::SerialCall::SetCommState)) return false;
   if (!ValidDcb(dcb)) return false;
   Call call(*impl_, 0);
   if (!call.ok()) return false;
@@ -745,16 +728,5 @@ bool SerialPort::EscapeCommFunction(uint32_t function) {
 bool SerialPort::SetCommBreak() { return EscapeCommFunction(SETBREAK); }
 
 bool SerialPort::ClearCommBreak() { return EscapeCommFunction(CLRBREAK); }
-
-namespace serial_faults {
-void FailOpens(int count) { g_failOpens.store(count, std::memory_order_relaxed); }
-void FailGetCommState(int count) { g_failGetCommState.store(count, std::memory_order_relaxed); }
-void FailSetCommState(int count) { g_failSetCommState.store(count, std::memory_order_relaxed); }
-void Reset() {
-  g_failOpens.store(0, std::memory_order_relaxed);
-  g_failGetCommState.store(0, std::memory_order_relaxed);
-  g_failSetCommState.store(0, std::memory_order_relaxed);
-}
-}  // namespace serial_faults
 
 }  // namespace plat

@@ -1,9 +1,9 @@
 #include "plat/serial.h"
 
 // Our headers first: the platform's defines the same constant names as macros.
+#include "common/test_seams.h"
 #include "plat/clock.h"
 #include "plat/com_name.h"
-#include "serial_faults.h"
 
 #include <windows.h>
 
@@ -250,7 +250,7 @@ std::shared_ptr<SerialPort> SerialPort::Open(unsigned number, OpenError* error) 
     if (error) *error = reason;
     return nullptr;
   };
-  if (serial_faults::TakeOpen()) return fail(OpenError::Failed);
+  if (detail::SerialCallFails(detail::SerialCall::Open)) return fail(OpenError::Failed);
   if (number == 0) return fail(OpenError::NotFound);
   const std::string name = "\\\\.\\COM" + std::to_string(number);
   HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -288,7 +288,7 @@ void SerialPort::Close() { impl_->Close(); }
 
 bool SerialPort::GetCommState(Dcb& dcb) {
   Call call(*impl_);
-  if (!call || serial_faults::TakeGetCommState()) return false;
+  if (!call || detail::SerialCallFails(detail::SerialCall::GetCommState)) return false;
   DCB raw{};
   raw.DCBlength = sizeof raw;
   if (!::GetCommState(impl_->handle, &raw)) return false;
@@ -299,7 +299,7 @@ bool SerialPort::GetCommState(Dcb& dcb) {
 
 bool SerialPort::SetCommState(const Dcb& dcb) {
   Call call(*impl_);
-  if (!call || serial_faults::TakeSetCommState()) return false;
+  if (!call || detail::SerialCallFails(detail::SerialCall::SetCommState)) return false;
   DCB raw{};
   raw.DCBlength = sizeof raw;
   if (!::GetCommState(impl_->handle, &raw)) return false;

@@ -6,47 +6,13 @@
 #include <memory>
 #include <vector>
 
+#include "serial_map_key.h"
 
 namespace plat {
-namespace {
 
-constexpr const char* kMapKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-constexpr const char* kParentKey = "HARDWARE\\DEVICEMAP";
-
-// An open registry key, closed with its owner.
-class Key {
- public:
-  Key() = default;
-  ~Key() { Close(); }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  bool Open(const char* path, REGSAM access) {
-    Close();
-    return Keep(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &key_));
-  }
-  // The map lives under HARDWARE, which does not outlast a restart; its
-  // subkeys must not either.
-  bool CreateVolatile(const char* path) {
-    Close();
-    return Keep(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                &key_, nullptr));
-  }
-  void Close() {
-    if (key_) RegCloseKey(key_);
-    key_ = nullptr;
-  }
-  HKEY get() const { return key_; }
-
- private:
-  bool Keep(LONG result) {
-    if (result == ERROR_SUCCESS) return true;
-    key_ = nullptr;
-    return false;
-  }
-  HKEY key_ = nullptr;
-};
-
-}  // namespace
+using win32_map::Key;
+using win32_map::kMapKey;
+using win32_map::kParentKey;
 
 bool SerialMap::Exists() {
   Key key;
@@ -66,28 +32,6 @@ EnumStatus SerialMap::EnumValue(uint32_t index, char* name, uint32_t nameSize, c
     case ERROR_MORE_DATA: return EnumStatus::MoreData;
     default: return EnumStatus::Failed;
   }
-}
-
-bool SerialMap::Create() {
-  Key key;
-  return key.CreateVolatile(kMapKey);
-}
-
-bool SerialMap::Remove() {
-  const LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMapKey);
-  return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
-}
-
-bool SerialMap::AddValue(const std::string& name, const std::string& data) {
-  Key key;
-  return key.CreateVolatile(kMapKey) &&
-         RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                        static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
-}
-
-bool SerialMap::RemoveValue(const std::string& name) {
-  Key key;
-  return key.Open(kMapKey, KEY_SET_VALUE) && RegDeleteValueA(key.get(), name.c_str()) == ERROR_SUCCESS;
 }
 
 namespace {

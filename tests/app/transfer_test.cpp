@@ -10,7 +10,7 @@
 
 #include "app/TamriDlg.h"
 #include "app/settings.h"
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "download/status.h"
 #include "download/workers.h"
 #include "link/ids.h"
@@ -183,7 +183,7 @@ TEST_F(TransferTest, TheEnginesFinishClearsTheTransferAndKeepsTheStatus) {
   testkit::TestPort port(7, "\\Device\\QCUSB_COM7_0");
   plat::PortHandle handle = plat::SerialPort::Open(7);
   ASSERT_TRUE(handle);
-  download::ScanDiagPortHandle.Put(std::move(handle), 7);
+  handoff::ScanDiagPortHandle.Put(std::move(handle), 7);
 
   ui::PostCommand(window_, ID_DL_FINISH);
   ui::headless::Sync(window_);
@@ -195,7 +195,7 @@ TEST_F(TransferTest, TheEnginesFinishClearsTheTransferAndKeepsTheStatus) {
   EXPECT_EQ(download::DeviceDiagMode, 0);
   EXPECT_EQ(DeviceState, StateNoDevice);
   // Closed, so the port opens again.
-  EXPECT_FALSE(download::ScanDiagPortHandle.Take().Port);
+  EXPECT_FALSE(handoff::ScanDiagPortHandle.Take().Port);
   EXPECT_TRUE(plat::SerialPort::Open(7));
 }
 

@@ -29,7 +29,7 @@
 #include "app/settings.h"
 #include "app/version_table.h"
 #include "box_script.h"
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "download/steps.h"
 #include "download/workers.h"
 #include "link/ids.h"
@@ -210,7 +210,7 @@ class AppE2e : public ::testing::Test {
     download::workers_testing::JoinWorkers();
     download::steps_testing::SetReadFlashStart(0);
     if (device_) device_->Stop();
-    download::ScanDiagPortHandle.Clear();
+    handoff::ScanDiagPortHandle.Clear();
     HoldSearches(false);
     Link = RealLinkCalls();
     plat::SetDebugSink(nullptr);

@@ -13,7 +13,7 @@
 
 #include "download/framing.h"
 #include "download/images.h"
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "download/status.h"
 #include "download/transport.h"
 #include "plat/clock.h"
@@ -24,6 +24,7 @@
 #include "ui/headless/ui_thread.h"
 
 namespace download {
+using handoff::ScanDiagPortHandle;
 namespace {
 
 using testdevice::Bytes;

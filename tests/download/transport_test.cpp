@@ -7,16 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "plat/clock.h"
 #include "plat/debug.h"
-#include "plat/device_port.h"
+#include "testkit/device_port.h"
 #include "plat/serial.h"
 #include "plat/thread.h"
 #include "support/port_kit.h"
 #include "support/wait.h"
+#include "testkit/serial_faults.h"
 
 namespace download {
+using handoff::ScanDiagPortHandle;
 namespace {
 
 constexpr unsigned kCom = 7;

@@ -18,7 +18,7 @@
 
 #include "download/framing.h"
 #include "download/images.h"
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "download/status.h"
 #include "download/steps.h"
 #include "download/transport.h"
@@ -27,9 +27,11 @@
 #include "plat/serial.h"
 #include "scripted_device.h"
 #include "support/port_kit.h"
+#include "testkit/serial_faults.h"
 #include "ui/headless/ui_thread.h"
 
 namespace download {
+using handoff::ScanDiagPortHandle;
 namespace {
 
 namespace fs = std::filesystem;

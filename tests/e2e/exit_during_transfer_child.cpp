@@ -21,6 +21,7 @@
 #include "plat/device_root.h"
 #include "sim/device.h"
 #include "sim/package.h"
+#include "testkit/device_root.h"
 #include "ui/headless/ui_thread.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "api_user.h"
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "link/api.h"
 #include "link/ids.h"
 #include "link/linklayer.h"
@@ -18,6 +18,7 @@
 #include "plat/serial_map.h"
 #include "sim/device.h"
 #include "support/port_kit.h"
+#include "testkit/serial_map_writer.h"
 
 namespace {
 
@@ -52,13 +53,13 @@ class LinkApi : public testing::Test {
   void SetUp() override {
     savedScale_ = plat::TimeScale();
     plat::SetTimeScale(kScale);
-    ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
+    ASSERT_TRUE(plat::SerialMapWriter::AddValue("\\Device\\Serial0", "COM1"));
     DualPortFlag = 0;
   }
   void TearDown() override {
     SetDllLink(nullptr);
     link_.reset();
-    download::ScanDiagPortHandle.Clear();
+    handoff::ScanDiagPortHandle.Clear();
     device_.reset();
     DualPortFlag = 0;
     plat::SetTimeScale(savedScale_);
@@ -130,7 +131,7 @@ TEST_P(Profiles, SearchConnectAndRequests) {
   EXPECT_EQ(Dll_GetDiagModeReq(), c.diagMode);
   EXPECT_EQ(Dll_IsDualPort(), c.dual);
   if (c.diagMode == 1) {
-    download::ScannedPort kept = download::ScanDiagPortHandle.Take();
+    handoff::ScannedPort kept = handoff::ScanDiagPortHandle.Take();
     ASSERT_TRUE(kept.Port);
     EXPECT_EQ(kept.ComPort, static_cast<int>(kCom));
     EXPECT_TRUE(device_->WaitForState(sim::State::Dmss, 10000));  // the boot loader went into download mode

@@ -17,7 +17,7 @@
 
 #include "download/framing.h"
 #include "download/images.h"
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "download/status.h"
 #include "download/transport.h"
 #include "download/workers.h"
@@ -48,7 +48,7 @@ class Transfer : public ::testing::Test {
   void SetUp() override {
     download::framing_testing::Reset();
     download::transport_testing::Reset();
-    download::ScanDiagPortHandle.Clear();
+    handoff::ScanDiagPortHandle.Clear();
     download::FreeImages();
     DeviceDiagMode = 0;
     savedScale_ = plat::TimeScale();
@@ -71,7 +71,7 @@ class Transfer : public ::testing::Test {
     download::workers_testing::JoinWorkers();
     download::CloseDownloadPort();
     if (device_) device_->Stop();
-    download::ScanDiagPortHandle.Clear();
+    handoff::ScanDiagPortHandle.Clear();
     CurrentJob = nullptr;
     plat::SetDebugSink(nullptr);
     plat::SetTimeScale(savedScale_);
@@ -226,10 +226,10 @@ TEST_F(Transfer, TheScannedPortIsAdoptedAndReleased) {
   Plug({});
   plat::PortHandle scanned = plat::SerialPort::Open(kCom);
   ASSERT_TRUE(scanned);
-  download::ScanDiagPortHandle.Put(scanned, kCom);
+  handoff::ScanDiagPortHandle.Put(scanned, kCom);
   ASSERT_EQ(RunDownload(), 1);
   EXPECT_FALSE(scanned->IsOpen());
-  EXPECT_FALSE(download::ScanDiagPortHandle.Take().Port);
+  EXPECT_FALSE(handoff::ScanDiagPortHandle.Take().Port);
   // The port is free again for the next transfer.
   EXPECT_TRUE(plat::SerialPort::Open(kCom));
 }
@@ -240,7 +240,7 @@ TEST_F(Transfer, AScannedPortOfAnotherNumberIsClosedAndTheJobsPortOpened) {
   ASSERT_TRUE(other.Ok());
   plat::PortHandle scanned = plat::SerialPort::Open(kCom + 1);
   ASSERT_TRUE(scanned);
-  download::ScanDiagPortHandle.Put(scanned, kCom + 1);
+  handoff::ScanDiagPortHandle.Put(scanned, kCom + 1);
   ASSERT_EQ(RunDownload(), 1);
   EXPECT_FALSE(scanned->IsOpen());
   EXPECT_TRUE(FlashHoldsImage());

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "link/api.h"
 #include "link/ids.h"
 #include "link/linklayer.h"

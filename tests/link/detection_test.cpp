@@ -19,6 +19,7 @@
 #include "plat/serial.h"
 #include "plat/serial_map.h"
 #include "support/port_kit.h"
+#include "testkit/serial_map_writer.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ const Indication DevicePorts{IdModemDetect, "\1"s};
 
 std::string QcusbName(unsigned com) { return "\\Device\\QCUSB_COM" + std::to_string(com) + "_0"; }
 
-bool AddPort(unsigned com) { return plat::SerialMap::AddValue(QcusbName(com), "COM" + std::to_string(com)); }
+bool AddPort(unsigned com) { return plat::SerialMapWriter::AddValue(QcusbName(com), "COM" + std::to_string(com)); }
 
 // Waits (real time, generous) until `done` holds.
 template <typename F>
@@ -75,7 +76,7 @@ class Detection : public testing::Test {
 };
 
 TEST_F(Detection, FirstDetectionAtStartReportsAPluggedDevice) {
-  ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
+  ASSERT_TRUE(plat::SerialMapWriter::AddValue("\\Device\\Serial0", "COM1"));
   ASSERT_TRUE(AddPort(5));
   linklayer link(Options());
   linktest::IndicationWatch watch(link);
@@ -108,7 +109,7 @@ class DualPortDevice : public Detection {
     ASSERT_TRUE(watch.WaitFor(IdModemDetect));  // at start, before any scan
     LinkLayerPeer::ModemPort(link) = 4;
     LinkLayerPeer::SecondModemPort(link) = 5;
-    ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
+    ASSERT_TRUE(plat::SerialMapWriter::AddValue("\\Device\\Serial0", "COM1"));
     ASSERT_TRUE(Eventually([&] { return opens_->count == 1 && link.CurrentPort(); }));
   }
 
@@ -122,14 +123,14 @@ TEST_F(DualPortDevice, IsReopenedSilentlyWhileBothPortsStay) {
   Found(link, watch);
   const plat::PortHandle before = link.CurrentPort();
 
-  ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial1", "COM2"));
+  ASSERT_TRUE(plat::SerialMapWriter::AddValue("\\Device\\Serial1", "COM2"));
   ASSERT_TRUE(Eventually([&] { return opens_->count == 2 && link.CurrentPort(); }));
   EXPECT_FALSE(before->IsOpen());
   EXPECT_EQ(link.CurrentPort()->Number(), 4u);
   EXPECT_EQ(watch.Seen(), std::vector<Indication>{DevicePorts});
 
   // One of the two goes: reported, and the AT port stays closed.
-  ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(5)));
+  ASSERT_TRUE(plat::SerialMapWriter::RemoveValue(QcusbName(5)));
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
   EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts}));
   EXPECT_EQ(link.CurrentPort(), nullptr);
@@ -144,8 +145,8 @@ TEST_F(DualPortDevice, UnplugReportsNoDevicePortAndForgetsThePorts) {
   Found(link, watch);
   LinkLayerPeer::DiagPort(link) = 6;
 
-  ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(4)));  // two changes, one or two cycles
-  ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(5)));
+  ASSERT_TRUE(plat::SerialMapWriter::RemoveValue(QcusbName(4)));  // two changes, one or two cycles
+  ASSERT_TRUE(plat::SerialMapWriter::RemoveValue(QcusbName(5)));
   ASSERT_TRUE(Eventually([&] { return LinkLayerPeer::ModemPort(link) == linklayer::NoPort; }));
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
   EXPECT_EQ(watch.Seen().back(), NoDevicePort);
@@ -163,7 +164,7 @@ TEST_F(Detection, AfterASinglePortScanAnyChangeReportsAgain) {
   LinkLayerPeer::ModemPort(link) = 4;  // no second port: 0xFF is never listed
   ASSERT_TRUE(link.Connect(0, 0));
 
-  ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
+  ASSERT_TRUE(plat::SerialMapWriter::AddValue("\\Device\\Serial0", "COM1"));
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
   EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts}));
   EXPECT_EQ(link.CurrentPort(), nullptr);
@@ -178,8 +179,8 @@ TEST_F(Detection, AChangeDuringADetectionGivesExactlyOneFurtherCycle) {
   // Two changes inside the first detection's pause.
   options.Platform.Sleep = [first, detectPause](uint32_t ms) {
     if (ms == detectPause && first->exchange(false)) {
-      plat::SerialMap::AddValue("\\Device\\Serial0", "COM1");
-      plat::SerialMap::AddValue("\\Device\\Serial1", "COM2");
+      plat::SerialMapWriter::AddValue("\\Device\\Serial0", "COM1");
+      plat::SerialMapWriter::AddValue("\\Device\\Serial1", "COM2");
     }
     plat::Sleep(ms);
   };
@@ -187,7 +188,7 @@ TEST_F(Detection, AChangeDuringADetectionGivesExactlyOneFurtherCycle) {
   linktest::IndicationWatch watch(link);
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
   // One change after the second cycle: a third report, of its own kind.
-  ASSERT_TRUE(plat::SerialMap::RemoveValue(QcusbName(5)));
+  ASSERT_TRUE(plat::SerialMapWriter::RemoveValue(QcusbName(5)));
   ASSERT_TRUE(watch.WaitFor(IdModemDetect, 3));
   EXPECT_EQ(watch.Seen(), (std::vector<Indication>{DevicePorts, DevicePorts, NoDevicePort}));
 }

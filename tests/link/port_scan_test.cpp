@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 #include "link/ids.h"
 #include "link/linklayer.h"
 #include "link_test_support.h"
@@ -19,6 +19,7 @@
 #include "plat/serial.h"
 #include "plat/serial_map.h"
 #include "support/port_kit.h"
+#include "testkit/serial_map_writer.h"
 
 namespace {
 
@@ -46,11 +47,11 @@ class PortScan : public testing::Test {
     savedScale_ = plat::TimeScale();
     plat::SetTimeScale(4);
     // An unrelated serial device the listing must pass over.
-    ASSERT_TRUE(plat::SerialMap::AddValue("\\Device\\Serial0", "COM1"));
+    ASSERT_TRUE(plat::SerialMapWriter::AddValue("\\Device\\Serial0", "COM1"));
     DualPortFlag = kUnchanged;
   }
   void TearDown() override {
-    download::ScanDiagPortHandle.Clear();
+    handoff::ScanDiagPortHandle.Clear();
     DualPortFlag = 0;
     plat::SetTimeScale(savedScale_);
   }
@@ -107,7 +108,7 @@ TEST_P(Roles, FollowTheAnswers) {
   // (the first answer is purged) until the search is over.
   EXPECT_EQ(diag.Inquiries(), 0);
   EXPECT_EQ(first.Inquiries(), 2);
-  EXPECT_EQ(download::ScanDiagPortHandle.Take().Port, nullptr);
+  EXPECT_EQ(handoff::ScanDiagPortHandle.Take().Port, nullptr);
 }
 
 const std::string kY2 = Inq("+CINQP: MODEM PORT,y2");
@@ -171,7 +172,7 @@ TEST_F(PortScan, BootLoaderPortIsLeftOpenInTheSlotAndSkippedInPassTwo) {
   ASSERT_TRUE(earlier.Ok());
   plat::PortHandle earlierHandle = plat::SerialPort::Open(6);
   ASSERT_TRUE(earlierHandle);
-  download::ScanDiagPortHandle.Put(earlierHandle, 6);
+  handoff::ScanDiagPortHandle.Put(earlierHandle, 6);
 
   ScanPeer boot(3, {kBootPrompt, ""});
   ScanPeer modem(4, {"", kY2});
@@ -186,7 +187,7 @@ TEST_F(PortScan, BootLoaderPortIsLeftOpenInTheSlotAndSkippedInPassTwo) {
   EXPECT_EQ(boot.Received(), kProbe + kProbe + kProbe + kProbe + kBootCommand + kBootCommand + kNopFrame + kNopFrame);
   EXPECT_EQ(boot.Inquiries(), 0);
 
-  download::ScannedPort kept = download::ScanDiagPortHandle.Take();
+  handoff::ScannedPort kept = handoff::ScanDiagPortHandle.Take();
   ASSERT_TRUE(kept.Port);
   EXPECT_TRUE(kept.Port->IsOpen());
   EXPECT_EQ(kept.ComPort, 3);
@@ -207,7 +208,7 @@ TEST_F(PortScan, NoDevicePortResetsEverything) {
     EXPECT_EQ(Scan(), Report(3, 1));
     ASSERT_EQ(LinkLayerPeer::DiagMode(link_), 1);
   }
-  download::ScanDiagPortHandle.Clear();
+  handoff::ScanDiagPortHandle.Clear();
   EXPECT_EQ(Scan(), Report(0, 2));
   EXPECT_EQ(LinkLayerPeer::DiagMode(link_), 0);
   EXPECT_EQ(LinkLayerPeer::DiagPort(link_), kNone);
@@ -217,7 +218,7 @@ TEST_F(PortScan, NoDevicePortResetsEverything) {
 }
 
 TEST_F(PortScan, NoMapAtAll) {
-  ASSERT_TRUE(plat::SerialMap::Remove());
+  ASSERT_TRUE(plat::SerialMapWriter::Remove());
   EXPECT_EQ(Scan(), Report(0, 2));
   unsigned char ports[linklayer::MaxDevicePorts];
   EXPECT_EQ(LinkLayerPeer::ListDevicePorts(link_, ports), 0);
@@ -266,7 +267,7 @@ TEST_F(Listing, TakesDevicePortsOnlyAndSkipsWhatNoPortCanBe) {
       {"\\Device\\QCUSB_COM13", "COM013"},
       {std::string(59 - 5, 'n') + "QCUSB", "COM14"},  // 59 characters: fits
   };
-  for (const auto& [name, data] : values) ASSERT_TRUE(plat::SerialMap::AddValue(name, data)) << name;
+  for (const auto& [name, data] : values) ASSERT_TRUE(plat::SerialMapWriter::AddValue(name, data)) << name;
   // In the map's enumeration order, which is the platform's.
   std::vector<unsigned> listed = List();
   std::sort(listed.begin(), listed.end());
@@ -274,7 +275,7 @@ TEST_F(Listing, TakesDevicePortsOnlyAndSkipsWhatNoPortCanBe) {
 }
 
 TEST_F(Listing, AtMostThirtyPortsAreListedAndProbed) {
-  for (unsigned com = 100; com < 135; ++com) ASSERT_TRUE(plat::SerialMap::AddValue(QcusbName(com), "COM" + std::to_string(com)));
+  for (unsigned com = 100; com < 135; ++com) ASSERT_TRUE(plat::SerialMapWriter::AddValue(QcusbName(com), "COM" + std::to_string(com)));
   std::vector<unsigned> expected;
   for (unsigned com = 100; com < 130; ++com) expected.push_back(com);
   EXPECT_EQ(List(), expected);

@@ -13,6 +13,7 @@
 #include "plat/clock.h"
 #include "plat/serial.h"
 #include "support/port_kit.h"
+#include "testkit/serial_faults.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "plat/clock.h"
-#include "plat/device_port.h"
 #include "plat/serial.h"
 #include "support/port_kit.h"
+#include "testkit/device_port.h"
 
 namespace {
 

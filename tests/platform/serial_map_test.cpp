@@ -16,11 +16,14 @@
 
 #include "plat/device_root.h"
 #include "plat/process.h"
+#include "testkit/device_root.h"
+#include "testkit/serial_map_writer.h"
 
 namespace {
 
 using plat::EnumStatus;
 using plat::SerialMap;
+using plat::SerialMapWriter;
 using plat::WaitResult;
 
 // A fresh device root for one test, and value names that are this test's own.
@@ -36,7 +39,7 @@ class SerialMapTest : public ::testing::Test {
     prefix_ = "\\Device\\PlatTest" + tag + "_";
   }
   void TearDown() override {
-    for (const auto& name : added_) SerialMap::RemoveValue(name);
+    for (const auto& name : added_) SerialMapWriter::RemoveValue(name);
     plat::SetDeviceRoot("");
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
@@ -45,7 +48,7 @@ class SerialMapTest : public ::testing::Test {
   std::string Name(const std::string& suffix) { return prefix_ + suffix; }
   bool Add(const std::string& name, const std::string& data) {
     added_.push_back(name);
-    return SerialMap::AddValue(name, data);
+    return SerialMapWriter::AddValue(name, data);
   }
 
   // This test's values, in enumeration order, with their indexes.
@@ -102,15 +105,15 @@ TEST_F(SerialMapTest, RemoveValueTakesOnlyThatValue) {
   ASSERT_TRUE(Add(Name("a"), "COM1"));
   ASSERT_TRUE(Add(Name("b"), "COM2"));
   ASSERT_TRUE(Add(Name("c"), "COM3"));
-  EXPECT_TRUE(SerialMap::RemoveValue(Name("b")));
+  EXPECT_TRUE(SerialMapWriter::RemoveValue(Name("b")));
   EXPECT_EQ(MineAsPairs(), (Pairs{{Name("a"), "COM1"}, {Name("c"), "COM3"}}));
-  EXPECT_FALSE(SerialMap::RemoveValue(Name("b"))) << "removing a value that is not there";
-  EXPECT_FALSE(SerialMap::RemoveValue(Name("never")));
+  EXPECT_FALSE(SerialMapWriter::RemoveValue(Name("b"))) << "removing a value that is not there";
+  EXPECT_FALSE(SerialMapWriter::RemoveValue(Name("never")));
 }
 
 TEST_F(SerialMapTest, CreateKeepsAnExistingMap) {
   ASSERT_TRUE(Add(Name("a"), "COM1"));
-  EXPECT_TRUE(SerialMap::Create());
+  EXPECT_TRUE(SerialMapWriter::Create());
   EXPECT_EQ(MineAsPairs(), (Pairs{{Name("a"), "COM1"}}));
 }
 
@@ -148,7 +151,7 @@ TEST_F(SerialMapTest, SixtyByteBuffersTakeFiftyNineCharacters) {
       EXPECT_EQ(std::string(nameBuffer), name);
       EXPECT_EQ(std::string(dataBuffer), data);
     }
-    ASSERT_TRUE(SerialMap::RemoveValue(name));
+    ASSERT_TRUE(SerialMapWriter::RemoveValue(name));
   }
 }
 
@@ -176,7 +179,7 @@ TEST_F(SerialMapTest, ConcurrentWritersLoseNoValue) {
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([&, t] {
       for (int i = 0; i < kEach; ++i) {
-        if (!SerialMap::AddValue(Name(std::to_string(t) + "_" + std::to_string(i)), "COM" + std::to_string(i))) {
+        if (!SerialMapWriter::AddValue(Name(std::to_string(t) + "_" + std::to_string(i)), "COM" + std::to_string(i))) {
           ++failures;
         }
       }
@@ -207,7 +210,7 @@ TEST_F(SerialMapWatchTest, EachKindOfChangeFiresTheArmedWatch) {
   const std::pair<const char*, std::function<bool()>> changes[] = {
       {"value added", [&] { return Add(Name("new"), "COM2"); }},
       {"data changed", [&] { return Add(Name("new"), "COM3"); }},
-      {"value removed", [&] { return SerialMap::RemoveValue(Name("new")); }},
+      {"value removed", [&] { return SerialMapWriter::RemoveValue(Name("new")); }},
   };
   for (const auto& [what, change] : changes) {
     ASSERT_TRUE(watch.Arm(changed_)) << what;
@@ -217,19 +220,19 @@ TEST_F(SerialMapWatchTest, EachKindOfChangeFiresTheArmedWatch) {
 }
 
 TEST_F(SerialMapWatchTest, AnArmingFiresAtMostOnce) {
-  ASSERT_TRUE(SerialMap::Create());
+  ASSERT_TRUE(SerialMapWriter::Create());
   plat::SerialMapWatch watch;
   ASSERT_TRUE(watch.Open());
   ASSERT_TRUE(watch.Arm(changed_));
   ASSERT_TRUE(Add(Name("a"), "COM1"));
   ASSERT_EQ(changed_.Wait(kLong), WaitResult::Signaled);
   ASSERT_TRUE(Add(Name("b"), "COM2"));
-  ASSERT_TRUE(SerialMap::RemoveValue(Name("a")));
+  ASSERT_TRUE(SerialMapWriter::RemoveValue(Name("a")));
   EXPECT_EQ(changed_.Wait(kShort), WaitResult::Timeout) << "fired again without being armed";
 }
 
 TEST_F(SerialMapWatchTest, AChangeRightAfterReArmingIsSeen) {
-  ASSERT_TRUE(SerialMap::Create());
+  ASSERT_TRUE(SerialMapWriter::Create());
   plat::SerialMapWatch watch;
   ASSERT_TRUE(watch.Open());
   for (int round = 0; round < 20; ++round) {
@@ -240,7 +243,7 @@ TEST_F(SerialMapWatchTest, AChangeRightAfterReArmingIsSeen) {
 }
 
 TEST_F(SerialMapWatchTest, ClosingTheWatchedEventWhileArmedIsHarmless) {
-  ASSERT_TRUE(SerialMap::Create());
+  ASSERT_TRUE(SerialMapWriter::Create());
   plat::SerialMapWatch watch;
   ASSERT_TRUE(watch.Open());
   {

@@ -15,6 +15,7 @@
 #include "plat/serial.h"
 #include "support/port_kit.h"
 #include "support/wait.h"
+#include "testkit/serial_faults.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "sim/at.h"
 #include "sim/device.h"
 #include "support/port_kit.h"
+#include "testkit/serial_map_writer.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ class SimAt : public ::testing::Test {
  protected:
   SimAt() {
     plat::SetTimeScale(kScale);
-    plat::SerialMap::AddValue(kOther, "COM1");
+    plat::SerialMapWriter::AddValue(kOther, "COM1");
   }
   ~SimAt() override {
     hosts_.clear();

@@ -13,10 +13,12 @@
 #include <random>
 #include <utility>
 
-#include "plat/device_port.h"
 #include "plat/device_root.h"
 #include "plat/serial_map.h"
 #include "plat/thread.h"
+#include "testkit/device_port.h"
+#include "testkit/device_root.h"
+#include "testkit/serial_map_writer.h"
 
 namespace testkit {
 namespace {
@@ -66,7 +68,7 @@ std::string NewTempFolder() {
 // The serial-port map may be shared beyond the root (on Windows it is the
 // registry's key), so a test root starts and ends without one.
 void RemoveMap() {
-  if (plat::SerialMap::Exists()) plat::SerialMap::Remove();
+  if (plat::SerialMap::Exists()) plat::SerialMapWriter::Remove();
 }
 
 }  // namespace
@@ -105,7 +107,7 @@ TestPort::TestPort(unsigned com, const std::string& mapName) : impl_(std::make_u
   p.device = plat::DevicePort::Create(com);
   if (!p.device) return;
   if (!mapName.empty()) {
-    if (!plat::SerialMap::AddValue(mapName, "COM" + std::to_string(com))) return;
+    if (!plat::SerialMapWriter::AddValue(mapName, "COM" + std::to_string(com))) return;
     p.mapped = true;
   }
   p.ok = true;
@@ -125,7 +127,7 @@ void TestPort::Unregister() {
   std::lock_guard lock(p.registration);
   if (p.device) p.device->Unlink();
   if (p.mapped) {
-    plat::SerialMap::RemoveValue(p.mapName);
+    plat::SerialMapWriter::RemoveValue(p.mapName);
     p.mapped = false;
   }
 }

@@ -16,11 +16,14 @@
 
 #include "plat/device_root.h"
 #include "plat/serial_map.h"
+#include "testkit/device_root.h"
+#include "testkit/serial_map_writer.h"
 
 namespace {
 
 using plat::EnumStatus;
 using plat::SerialMap;
+using plat::SerialMapWriter;
 using plat::WaitResult;
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -61,45 +64,45 @@ TEST_F(SerialMapFile, MissingMap) {
   char data[60];
   EXPECT_FALSE(SerialMap::Exists());
   EXPECT_EQ(SerialMap::EnumValue(0, name, sizeof name, data, sizeof data), EnumStatus::Failed);
-  EXPECT_FALSE(SerialMap::RemoveValue("x"));
-  EXPECT_FALSE(SerialMap::Remove());
+  EXPECT_FALSE(SerialMapWriter::RemoveValue("x"));
+  EXPECT_FALSE(SerialMapWriter::Remove());
   EXPECT_FALSE(SerialMap::Exists()) << "a failed change created the map";
 
-  ASSERT_TRUE(SerialMap::Create());
+  ASSERT_TRUE(SerialMapWriter::Create());
   EXPECT_TRUE(SerialMap::Exists());
   EXPECT_EQ(SerialMap::EnumValue(0, name, sizeof name, data, sizeof data), EnumStatus::NoMoreItems);
-  ASSERT_TRUE(SerialMap::AddValue("a", "COM1"));
-  ASSERT_TRUE(SerialMap::Remove());
+  ASSERT_TRUE(SerialMapWriter::AddValue("a", "COM1"));
+  ASSERT_TRUE(SerialMapWriter::Remove());
   EXPECT_FALSE(SerialMap::Exists());
   EXPECT_EQ(SerialMap::EnumValue(0, name, sizeof name, data, sizeof data), EnumStatus::Failed);
-  ASSERT_TRUE(SerialMap::AddValue("b", "COM2")) << "adding creates the map";
+  ASSERT_TRUE(SerialMapWriter::AddValue("b", "COM2")) << "adding creates the map";
   EXPECT_EQ(All(), (Pairs{{"b", "COM2"}}));
 }
 
 TEST_F(SerialMapFile, OrderIsInsertionOrderNotByName) {
-  ASSERT_TRUE(SerialMap::AddValue("z", "COM1"));
-  ASSERT_TRUE(SerialMap::AddValue("a", "COM2"));
-  ASSERT_TRUE(SerialMap::AddValue("m", "COM3"));
-  ASSERT_TRUE(SerialMap::AddValue("a", "COM4"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("z", "COM1"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("a", "COM2"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("m", "COM3"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("a", "COM4"));
   EXPECT_EQ(All(), (Pairs{{"z", "COM1"}, {"a", "COM4"}, {"m", "COM3"}}));
-  ASSERT_TRUE(SerialMap::RemoveValue("z"));
-  ASSERT_TRUE(SerialMap::AddValue("z", "COM5"));
+  ASSERT_TRUE(SerialMapWriter::RemoveValue("z"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("z", "COM5"));
   EXPECT_EQ(All(), (Pairs{{"a", "COM4"}, {"m", "COM3"}, {"z", "COM5"}}));
 }
 
 TEST_F(SerialMapFile, TextsThatCannotBeStoredAreRefused) {
-  ASSERT_TRUE(SerialMap::AddValue("keep", "COM1"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("keep", "COM1"));
   const std::pair<std::string, std::string> refused[] = {
       {"tab\tname", "COM1"}, {"line\nname", "COM1"}, {std::string("nul\0name", 8), "COM1"},
       {"name", "tab\tdata"}, {"name", "line\ndata"}, {"name", std::string("nul\0data", 8)},
   };
-  for (const auto& [name, data] : refused) EXPECT_FALSE(SerialMap::AddValue(name, data));
+  for (const auto& [name, data] : refused) EXPECT_FALSE(SerialMapWriter::AddValue(name, data));
   EXPECT_EQ(All(), (Pairs{{"keep", "COM1"}}));
 }
 
 TEST_F(SerialMapFile, EmptyNameAndDataAreValues) {
-  ASSERT_TRUE(SerialMap::AddValue("", "COM3"));
-  ASSERT_TRUE(SerialMap::AddValue("n", ""));
+  ASSERT_TRUE(SerialMapWriter::AddValue("", "COM3"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("n", ""));
   EXPECT_EQ(All(), (Pairs{{"", "COM3"}, {"n", ""}}));
 }
 
@@ -115,7 +118,7 @@ TEST_F(SerialMapFile, ReadsAMapWrittenByAScript) {
   EXPECT_EQ(All(), (Pairs{{"\\Device\\QCUSB_COM7_0", "COM7"},
                           {"\\Device\\Serial0", "COM1\twith a tab"},
                           {"\\Device\\QCUSB_COM8_0", "COM8"}}));
-  ASSERT_TRUE(SerialMap::AddValue("\\Device\\QCUSB_COM9_0", "COM9"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("\\Device\\QCUSB_COM9_0", "COM9"));
   std::ifstream file(MapFile(), std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text,
@@ -127,7 +130,7 @@ TEST_F(SerialMapFile, TheRootIsMadeOnDemand) {
   const std::string nested = root_ + "/a/b";
   plat::SetDeviceRoot(nested);
   EXPECT_FALSE(SerialMap::Exists());
-  ASSERT_TRUE(SerialMap::AddValue("a", "COM1"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("a", "COM1"));
   EXPECT_TRUE(std::filesystem::is_regular_file(nested + "/SERIALCOMM"));
 }
 
@@ -141,7 +144,7 @@ TEST_F(SerialMapFile, WritersInSeveralProcessesLoseNothing) {
     if (pid == 0) {
       int failures = 0;
       for (int i = 0; i < kEach; ++i) {
-        failures += SerialMap::AddValue("p" + std::to_string(c) + "_" + std::to_string(i), "COM1") ? 0 : 1;
+        failures += SerialMapWriter::AddValue("p" + std::to_string(c) + "_" + std::to_string(i), "COM1") ? 0 : 1;
       }
       ::_exit(failures);
     }
@@ -161,7 +164,7 @@ TEST_F(SerialMapFile, WatchOnTheParentSeesTheMapCreated) {
   EXPECT_TRUE(watch.WatchingParent());
   ASSERT_TRUE(watch.Arm(changed_));
   EXPECT_EQ(changed_.Wait(kShort), WaitResult::Timeout);
-  ASSERT_TRUE(SerialMap::Create());
+  ASSERT_TRUE(SerialMapWriter::Create());
   EXPECT_EQ(changed_.Wait(kLong), WaitResult::Signaled);
   // Still on the parent: any change in the root counts.
   ASSERT_TRUE(watch.Arm(changed_));
@@ -170,7 +173,7 @@ TEST_F(SerialMapFile, WatchOnTheParentSeesTheMapCreated) {
 }
 
 TEST_F(SerialMapFile, WatchOnTheMapIgnoresOtherFilesInTheRoot) {
-  ASSERT_TRUE(SerialMap::Create());
+  ASSERT_TRUE(SerialMapWriter::Create());
   plat::SerialMapWatch watch;
   ASSERT_TRUE(watch.Open());
   EXPECT_FALSE(watch.WatchingParent());
@@ -178,21 +181,21 @@ TEST_F(SerialMapFile, WatchOnTheMapIgnoresOtherFilesInTheRoot) {
   std::ofstream(root_ + "/COM9") << "x";
   ASSERT_EQ(::symlink("/dev/null", (root_ + "/COM10").c_str()), 0);
   EXPECT_EQ(changed_.Wait(kShort), WaitResult::Timeout);
-  ASSERT_TRUE(SerialMap::Remove());
+  ASSERT_TRUE(SerialMapWriter::Remove());
   EXPECT_EQ(changed_.Wait(kLong), WaitResult::Signaled) << "the map's removal";
   ASSERT_TRUE(watch.Arm(changed_));
-  ASSERT_TRUE(SerialMap::AddValue("a", "COM1"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("a", "COM1"));
   EXPECT_EQ(changed_.Wait(kLong), WaitResult::Signaled) << "the map's return";
 }
 
 TEST_F(SerialMapFile, AChangeBeforeArmingDoesNotFireIt) {
-  ASSERT_TRUE(SerialMap::Create());
+  ASSERT_TRUE(SerialMapWriter::Create());
   plat::SerialMapWatch watch;
   ASSERT_TRUE(watch.Open());
-  ASSERT_TRUE(SerialMap::AddValue("before", "COM1"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("before", "COM1"));
   ASSERT_TRUE(watch.Arm(changed_));
   EXPECT_EQ(changed_.Wait(kShort), WaitResult::Timeout);
-  ASSERT_TRUE(SerialMap::AddValue("after", "COM2"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("after", "COM2"));
   EXPECT_EQ(changed_.Wait(kLong), WaitResult::Signaled);
 }
 
@@ -202,7 +205,7 @@ TEST_F(SerialMapFile, OpenWithoutRootMakesItAndWatchesIt) {
   ASSERT_TRUE(watch.Open());
   EXPECT_TRUE(watch.WatchingParent());
   ASSERT_TRUE(watch.Arm(changed_));
-  ASSERT_TRUE(SerialMap::AddValue("a", "COM1"));
+  ASSERT_TRUE(SerialMapWriter::AddValue("a", "COM1"));
   EXPECT_EQ(changed_.Wait(kLong), WaitResult::Signaled);
 }
 

@@ -25,6 +25,8 @@
 #include "plat/serial.h"
 #include "support/port_kit.h"
 #include "support/wait.h"
+#include "testkit/device_root.h"
+#include "testkit/serial_faults.h"
 
 namespace {
 

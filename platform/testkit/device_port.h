@@ -3,7 +3,7 @@
 // plat::SerialPort.
 //
 // Created linked as COM<n> in the device root; the serial-port map is left
-// to the caller (plat::SerialMap), since a real device's map entries come
+// to the caller (plat::SerialMapWriter), since a real device's map entries come
 // and go on their own. The device end always keeps the line up on its side:
 // the system may open and close COM<n> as often as it likes without the
 // device seeing a hang-up.

@@ -1,4 +1,4 @@
-#include "tty_posix.h"
+#include "testkit/posix/tty_posix.h"
 
 #include <poll.h>
 #include <termios.h>

@@ -10,7 +10,7 @@
 
 #include "plat/serial.h"
 
-namespace download {
+namespace handoff {
 
 struct ScannedPort {
   plat::PortHandle Port;  // null: none
@@ -35,4 +35,4 @@ class ScanDiagPortSlot {
 // when the process exits.
 extern ScanDiagPortSlot& ScanDiagPortHandle;
 
-}  // namespace download
+}  // namespace handoff

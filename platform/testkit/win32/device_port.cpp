@@ -13,7 +13,7 @@
 // terminal.) Where the rename fails, the link stays and Linked() keeps
 // saying so. Ending the line is not possible: socat keeps the system's end
 // alive whatever happens here.
-#include "plat/device_port.h"
+#include "testkit/device_port.h"
 
 #include <algorithm>
 #include <chrono>

@@ -6,7 +6,7 @@
 // destructor never runs.
 #pragma once
 
-namespace download {
+namespace handoff {
 
 template <typename T>
 union NeverDestroyed {
@@ -15,4 +15,4 @@ union NeverDestroyed {
   T value;
 };
 
-}  // namespace download
+}  // namespace handoff

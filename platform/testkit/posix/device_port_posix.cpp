@@ -8,7 +8,7 @@
 // descriptor (an eventfd) that HangUp signals; HangUp then waits until no
 // call is in flight before it closes the descriptors, so no call ever uses a
 // descriptor number that may have been reused.
-#include "plat/device_port.h"
+#include "testkit/device_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -26,7 +26,7 @@
 #include <string>
 
 #include "plat/device_root.h"
-#include "tty_posix.h"
+#include "testkit/posix/tty_posix.h"
 
 namespace plat {
 namespace {

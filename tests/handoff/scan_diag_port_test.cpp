@@ -1,14 +1,14 @@
-#include "download/scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 
 #include <gtest/gtest.h>
 
 #include "plat/thread.h"
 #include "support/port_kit.h"
 
-namespace download {
+namespace handoff {
 namespace {
 
-class DownloadScanDiagPort : public ::testing::Test {
+class ScanDiagPortSlotTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(first_.Ok());
@@ -27,7 +27,7 @@ class DownloadScanDiagPort : public ::testing::Test {
   ScanDiagPortSlot slot_;
 };
 
-TEST_F(DownloadScanDiagPort, TakeHandsOutThePortOnceWithItsNumber) {
+TEST_F(ScanDiagPortSlotTest, TakeHandsOutThePortOnceWithItsNumber) {
   slot_.Put(a_, 3);
   ScannedPort taken = slot_.Take();
   EXPECT_EQ(taken.Port, a_);
@@ -36,7 +36,7 @@ TEST_F(DownloadScanDiagPort, TakeHandsOutThePortOnceWithItsNumber) {
   EXPECT_EQ(slot_.Take().Port, nullptr);
 }
 
-TEST_F(DownloadScanDiagPort, PutClosesTheHandleItReplaces) {
+TEST_F(ScanDiagPortSlotTest, PutClosesTheHandleItReplaces) {
   slot_.Put(a_, 3);
   slot_.Put(b_, 4);
   EXPECT_FALSE(a_->IsOpen());
@@ -44,14 +44,14 @@ TEST_F(DownloadScanDiagPort, PutClosesTheHandleItReplaces) {
   EXPECT_EQ(slot_.Take().ComPort, 4);
 }
 
-TEST_F(DownloadScanDiagPort, PutOfTheHeldHandleKeepsItOpen) {
+TEST_F(ScanDiagPortSlotTest, PutOfTheHeldHandleKeepsItOpen) {
   slot_.Put(a_, 3);
   slot_.Put(a_, 3);
   EXPECT_TRUE(a_->IsOpen());
   EXPECT_EQ(slot_.Take().Port, a_);
 }
 
-TEST_F(DownloadScanDiagPort, ClearClosesAndEmpties) {
+TEST_F(ScanDiagPortSlotTest, ClearClosesAndEmpties) {
   slot_.Put(a_, 3);
   slot_.Clear();
   EXPECT_FALSE(a_->IsOpen());
@@ -59,7 +59,7 @@ TEST_F(DownloadScanDiagPort, ClearClosesAndEmpties) {
   slot_.Clear();  // on an empty slot
 }
 
-TEST_F(DownloadScanDiagPort, PutAndTakeFromTwoThreads) {
+TEST_F(ScanDiagPortSlotTest, PutAndTakeFromTwoThreads) {
   plat::Thread putter;
   putter.Start([&] {
     for (int i = 0; i < 2000; ++i) slot_.Put(a_, 3);
@@ -71,4 +71,4 @@ TEST_F(DownloadScanDiagPort, PutAndTakeFromTwoThreads) {
 }
 
 }  // namespace
-}  // namespace download
+}  // namespace handoff

@@ -1,10 +1,10 @@
-#include "scan_diag_port.h"
+#include "handoff/scan_diag_port.h"
 
 #include <utility>
 
-#include "download/never_destroyed.h"
+#include "handoff/never_destroyed.h"
 
-namespace download {
+namespace handoff {
 namespace {
 
 // Constant-initialised where the platform's mutex allows it.
@@ -34,4 +34,4 @@ void ScanDiagPortSlot::Clear() {
   if (cleared.Port) cleared.Port->Close();
 }
 
-}  // namespace download
+}  // namespace handoff

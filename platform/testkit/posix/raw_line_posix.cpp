@@ -1,6 +1,6 @@
 // The bare line on POSIX: one non-blocking descriptor; a write that cannot
 // go on polls for room, a read that finds nothing polls for bytes.
-#include "plat/raw_line.h"
+#include "testkit/raw_line.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 #include <string>
 
 #include "plat/device_root.h"
-#include "tty_posix.h"
+#include "testkit/posix/tty_posix.h"
 
 namespace plat {
 
