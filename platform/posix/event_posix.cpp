@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "event_internal.h"
@@ -11,13 +12,19 @@
 namespace plat {
 namespace {
 
-// One lock and one condition for all events of the process: a wait on
-// several events then needs no registration with each of them, and an
-// auto-reset event is consumed by whichever waiter takes the lock first.
-// Waits are rare (tens per second), so waking every waiter costs little.
+// One lock for the state of all events of the process: a wait on several
+// events then reads them all under one lock, and an auto-reset event is
+// consumed by whichever waiter takes the lock first. A waiting thread has a
+// condition of its own, registered with each event it waits on, so a Set
+// wakes only the threads waiting on that event, and a Set that finds no
+// waiter makes no system call.
+struct Sleeper {
+  std::condition_variable woken;
+};
+using SleeperRef = std::shared_ptr<Sleeper>;
+
 struct Hub {
   std::mutex mutex;
-  std::condition_variable changed;
 };
 
 Hub& TheHub() {
@@ -68,6 +75,7 @@ struct Event::Impl {
   bool set = false;
   bool closed = false;
   OwnRecord* record = nullptr;  // made with the first NotifyHandle; guarded by the hub's lock
+  std::vector<SleeperRef> sleepers;  // threads waiting on this event; guarded by the hub's lock
 
   static std::shared_ptr<Impl> Of(const Event& event) { return event.impl_; }
 
@@ -82,14 +90,24 @@ struct Event::Impl {
 namespace {
 
 // Sets `impl` unless it has been closed; false then.
+// Under the hub's lock: the threads to wake for a change of `impl`. They are
+// woken after the lock is released (Wake), so that none wakes only to wait
+// for the lock; the references keep their conditions alive until then.
+std::vector<SleeperRef> ToWake(const Event::Impl& impl) { return impl.sleepers; }
+
+void Wake(const std::vector<SleeperRef>& sleepers) {
+  for (const SleeperRef& sleeper : sleepers) sleeper->woken.notify_one();
+}
+
 bool SetImpl(Event::Impl& impl) {
-  Hub& hub = TheHub();
+  std::vector<SleeperRef> wake;
   {
-    std::lock_guard lock(hub.mutex);
+    std::lock_guard lock(TheHub().mutex);
     if (impl.closed) return false;
     impl.set = true;
+    wake = ToWake(impl);
   }
-  hub.changed.notify_all();
+  Wake(wake);
   return true;
 }
 
@@ -100,17 +118,25 @@ int SetFromRecord(void* context) {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits on the hub until `ready` returns true or the time-out passes;
-// false on time-out.
+// Waits, registered with each of `impls`, until `ready` returns true or the
+// time-out passes; false on time-out. `ready` runs under the hub's lock.
 template <typename Ready>
-bool WaitOnHub(std::unique_lock<std::mutex>& lock, uint32_t ms, Ready ready) {
-  Hub& hub = TheHub();
+bool WaitOnHub(std::unique_lock<std::mutex>& lock, std::span<const std::shared_ptr<Event::Impl>> impls, uint32_t ms,
+               Ready ready) {
+  if (ready()) return true;
+  if (ms == 0) return false;
+  const auto sleeper = std::make_shared<Sleeper>();
+  for (const auto& impl : impls) impl->sleepers.push_back(sleeper);
+  bool ended;
   if (ms == INFINITE) {
-    hub.changed.wait(lock, ready);
-    return true;
+    sleeper->woken.wait(lock, ready);
+    ended = true;
+  } else {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(RealMs(ms));
+    ended = sleeper->woken.wait_until(lock, deadline, ready);
   }
-  const auto deadline = Clock::now() + std::chrono::milliseconds(RealMs(ms));
-  return hub.changed.wait_until(lock, deadline, ready);
+  for (const auto& impl : impls) std::erase(impl->sleepers, sleeper);
+  return ended;
 }
 
 }  // namespace
@@ -146,25 +172,27 @@ bool Event::IsValid() const {
 }
 
 void Event::Close() {
-  Hub& hub = TheHub();
   std::shared_ptr<Impl> impl;
+  std::vector<SleeperRef> wake;
   {
-    std::lock_guard lock(hub.mutex);
+    std::lock_guard lock(TheHub().mutex);
     if (!impl_) return;
     impl = std::move(impl_);
     impl->closed = true;
+    wake = ToWake(*impl);
   }
-  hub.changed.notify_all();
+  Wake(wake);
 }
 
 bool Event::Set() {
-  Hub& hub = TheHub();
+  std::vector<SleeperRef> wake;
   {
-    std::lock_guard lock(hub.mutex);
+    std::lock_guard lock(TheHub().mutex);
     if (!impl_) return false;
     impl_->set = true;
+    wake = ToWake(*impl_);
   }
-  hub.changed.notify_all();
+  Wake(wake);
   return true;
 }
 
@@ -181,7 +209,8 @@ WaitResult Event::Wait(uint32_t ms) const {
   const std::shared_ptr<Impl> impl = impl_;
   if (!impl) return WaitResult::Failed;
   bool signaled = false;
-  const bool ended = WaitOnHub(lock, ms, [&] { return impl->closed || (signaled = impl->TryConsume()); });
+  const bool ended =
+      WaitOnHub(lock, std::span(&impl, 1), ms, [&] { return impl->closed || (signaled = impl->TryConsume()); });
   if (!ended) return WaitResult::Timeout;
   return signaled ? WaitResult::Signaled : WaitResult::Failed;
 }
@@ -228,7 +257,7 @@ WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) 
     }
     return false;
   };
-  if (!WaitOnHub(lock, ms, ready)) return {WaitResult::Timeout, -1};
+  if (!WaitOnHub(lock, impls, ms, ready)) return {WaitResult::Timeout, -1};
   return outcome;
 }
 
