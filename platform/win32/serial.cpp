@@ -127,6 +127,19 @@ struct SerialPort::Impl {
            timeouts->ReadTotalTimeoutConstant == 0;
   }
 
+  // MAXDWORD interval and multiplier with a constant: what is there at once,
+  // else the first bytes to arrive within the constant. Not every driver
+  // keeps that rule (wine waits for the full count), so the driver is given
+  // the constant alone and Read keeps the rule itself.
+  static bool FirstBytes(const CommTimeouts& t) {
+    return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+           t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+  }
+  bool ReadsFirstBytes() {
+    std::lock_guard lock(mutex);
+    return timeouts && FirstBytes(*timeouts);
+  }
+
   Impl(unsigned n, HANDLE h, HANDLE e) : number(n), handle(h), closeEvent(e) {}
   ~Impl() { Close(); }
 
@@ -339,6 +352,10 @@ bool SerialPort::SetCommTimeouts(const CommTimeouts& timeouts) {
   COMMTIMEOUTS raw{RealMs(timeouts.ReadIntervalTimeout), RealMs(timeouts.ReadTotalTimeoutMultiplier),
                    RealMs(timeouts.ReadTotalTimeoutConstant), RealMs(timeouts.WriteTotalTimeoutMultiplier),
                    RealMs(timeouts.WriteTotalTimeoutConstant)};
+  if (Impl::FirstBytes(timeouts)) {
+    raw.ReadIntervalTimeout = 0;
+    raw.ReadTotalTimeoutMultiplier = 0;
+  }
   if (!::SetCommTimeouts(impl_->handle, &raw)) return false;
   std::lock_guard lock(impl_->mutex);
   impl_->timeouts = timeouts;
@@ -386,12 +403,35 @@ bool SerialPort::Read(void* buffer, uint32_t count, uint32_t* got) {
     count = std::min<uint32_t>(count, status.cbInQue);
     if (count == 0) return true;
   }
+  auto read = [&](void* into, uint32_t size, DWORD* n) {
+    const bool ok = impl_->Overlapped(
+        Kind::Read, [&](OVERLAPPED* o) { return ReadFile(impl_->handle, into, size, nullptr, o); }, n);
+    return ok || EndedByTimeout(ok);
+  };
+  if (count == 0 || !impl_->ReadsFirstBytes()) {
+    DWORD n = 0;
+    const bool ok = read(buffer, count, &n);
+    if (got) *got = n;
+    return ok;
+  }
+  // First bytes: what is waiting, else one byte within the driver's total
+  // time-out and then whatever came with it.
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!::ClearCommError(impl_->handle, &errors, &status)) return false;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  DWORD first = 0;
+  if (status.cbInQue == 0) {
+    const bool ok = read(bytes, 1, &first);
+    if (got) *got = first;
+    if (!ok || first == 0 || count == 1) return ok;
+    if (!::ClearCommError(impl_->handle, &errors, &status)) return true;
+  }
+  const uint32_t more = std::min<uint32_t>(count - first, status.cbInQue);
   DWORD n = 0;
-  bool ok = impl_->Overlapped(
-      Kind::Read, [&](OVERLAPPED* o) { return ReadFile(impl_->handle, buffer, count, nullptr, o); }, &n);
-  ok = ok || EndedByTimeout(ok);
-  if (got) *got = n;
-  return ok;
+  const bool ok = more == 0 || read(bytes + first, more, &n);
+  if (got) *got = first + n;
+  return ok || first > 0;
 }
 
 bool SerialPort::Write(const void* data, uint32_t count, uint32_t* written) {
