@@ -1,5 +1,11 @@
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -15,11 +21,24 @@ namespace {
 // One lock for the state of all events of the process: a wait on several
 // events then reads them all under one lock, and an auto-reset event is
 // consumed by whichever waiter takes the lock first. A waiting thread has a
-// condition of its own, registered with each event it waits on, so a Set
+// wake word of its own, registered with each event it waits on, so a Set
 // wakes only the threads waiting on that event, and a Set that finds no
-// waiter makes no system call.
+// waiter makes no system call. The thread sleeps on its word outside the
+// lock (a futex, not a condition variable: a condition's waiter takes the
+// lock back marked as contended, which costs every wait one more system call
+// to release it).
 struct Sleeper {
-  std::condition_variable woken;
+  std::atomic<uint32_t> woken{0};
+
+  // Sleeps while the word is 0, until `deadline` (nullptr: no limit) or a
+  // wake; a wake may also be spurious.
+  void Sleep(const timespec* deadline) {
+    ::syscall(SYS_futex, &woken, FUTEX_WAIT_BITSET_PRIVATE, 0u, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
+  }
+  void Wake() {
+    woken.store(1, std::memory_order_release);
+    ::syscall(SYS_futex, &woken, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
 };
 using SleeperRef = std::shared_ptr<Sleeper>;
 
@@ -96,7 +115,7 @@ namespace {
 std::vector<SleeperRef> ToWake(const Event::Impl& impl) { return impl.sleepers; }
 
 void Wake(const std::vector<SleeperRef>& sleepers) {
-  for (const SleeperRef& sleeper : sleepers) sleeper->woken.notify_one();
+  for (const SleeperRef& sleeper : sleepers) sleeper->Wake();
 }
 
 bool SetImpl(Event::Impl& impl) {
@@ -119,21 +138,42 @@ int SetFromRecord(void* context) {
 using Clock = std::chrono::steady_clock;
 
 // Waits, registered with each of `impls`, until `ready` returns true or the
-// time-out passes; false on time-out. `ready` runs under the hub's lock.
+// time-out passes; false on time-out. `ready` runs under the hub's lock,
+// which is released while the thread sleeps. A thread keeps one sleeper for
+// all its waits: a wake meant for an earlier wait only makes it look again.
 template <typename Ready>
 bool WaitOnHub(std::unique_lock<std::mutex>& lock, std::span<const std::shared_ptr<Event::Impl>> impls, uint32_t ms,
                Ready ready) {
   if (ready()) return true;
   if (ms == 0) return false;
-  const auto sleeper = std::make_shared<Sleeper>();
+  thread_local const SleeperRef sleeper = std::make_shared<Sleeper>();
+  const bool timed = ms != INFINITE;
+  Clock::time_point until{};
+  timespec deadline{};
+  if (timed) {
+    until = Clock::now() + std::chrono::milliseconds(RealMs(ms));
+    // The steady clock is the monotonic one, which the futex's deadline uses.
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count();
+    deadline.tv_sec = static_cast<time_t>(ns / 1000000000);
+    deadline.tv_nsec = static_cast<long>(ns % 1000000000);
+  }
   for (const auto& impl : impls) impl->sleepers.push_back(sleeper);
   bool ended;
-  if (ms == INFINITE) {
-    sleeper->woken.wait(lock, ready);
-    ended = true;
-  } else {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(RealMs(ms));
-    ended = sleeper->woken.wait_until(lock, deadline, ready);
+  for (;;) {
+    // Cleared under the lock: a change made after this look comes with a wake
+    // that either finds the word set before the sleep begins or ends it.
+    sleeper->woken.store(0, std::memory_order_relaxed);
+    lock.unlock();
+    sleeper->Sleep(timed ? &deadline : nullptr);
+    lock.lock();
+    if (ready()) {
+      ended = true;
+      break;
+    }
+    if (timed && Clock::now() >= until) {
+      ended = false;
+      break;
+    }
   }
   for (const auto& impl : impls) std::erase(impl->sleepers, sleeper);
   return ended;
