@@ -139,14 +139,13 @@ using Clock = std::chrono::steady_clock;
 
 // Waits, registered with each of `impls`, until `ready` returns true or the
 // time-out passes; false on time-out. `ready` runs under the hub's lock,
-// which is released while the thread sleeps. A thread keeps one sleeper for
-// all its waits: a wake meant for an earlier wait only makes it look again.
+// which is released while the thread sleeps on `sleeper` (made before the
+// lock was taken, so that no allocation holds up a Set).
 template <typename Ready>
-bool WaitOnHub(std::unique_lock<std::mutex>& lock, std::span<const std::shared_ptr<Event::Impl>> impls, uint32_t ms,
-               Ready ready) {
+bool WaitOnHub(std::unique_lock<std::mutex>& lock, const SleeperRef& sleeper,
+               std::span<const std::shared_ptr<Event::Impl>> impls, uint32_t ms, Ready ready) {
   if (ready()) return true;
   if (ms == 0) return false;
-  thread_local const SleeperRef sleeper = std::make_shared<Sleeper>();
   const bool timed = ms != INFINITE;
   Clock::time_point until{};
   timespec deadline{};
@@ -244,13 +243,14 @@ bool Event::Reset() {
 }
 
 WaitResult Event::Wait(uint32_t ms) const {
+  const SleeperRef sleeper = std::make_shared<Sleeper>();
   std::unique_lock lock(TheHub().mutex);
   // A copy: Close() on another thread may drop this object's reference.
   const std::shared_ptr<Impl> impl = impl_;
   if (!impl) return WaitResult::Failed;
   bool signaled = false;
   const bool ended =
-      WaitOnHub(lock, std::span(&impl, 1), ms, [&] { return impl->closed || (signaled = impl->TryConsume()); });
+      WaitOnHub(lock, sleeper, std::span(&impl, 1), ms, [&] { return impl->closed || (signaled = impl->TryConsume()); });
   if (!ended) return WaitResult::Timeout;
   return signaled ? WaitResult::Signaled : WaitResult::Failed;
 }
@@ -275,6 +275,7 @@ bool SetNotifyHandle(void* handle) {
 }
 
 WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) {
+  const SleeperRef sleeper = std::make_shared<Sleeper>();
   std::unique_lock lock(TheHub().mutex);
   std::vector<std::shared_ptr<Impl>> impls;
   impls.reserve(events.size());
@@ -297,7 +298,7 @@ WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) 
     }
     return false;
   };
-  if (!WaitOnHub(lock, impls, ms, ready)) return {WaitResult::Timeout, -1};
+  if (!WaitOnHub(lock, sleeper, impls, ms, ready)) return {WaitResult::Timeout, -1};
   return outcome;
 }
 
