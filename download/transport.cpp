@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,13 +26,23 @@ constexpr int kSendSlackMs = 5000;
 // Pause of the receive thread between failures, so a vanished port is not
 // polled in a tight loop.
 constexpr uint32_t kRecvBackoffMs = 10;
+// Longest a receive thread's read waits for a first byte. A stop aborts the
+// read; this bounds the wait only for a stop that comes just before a read
+// begins.
+constexpr uint32_t kRecvReadBoundMs = 100;
+// How long RecvWait watches the ring before it sleeps on DataReady. A reply
+// that comes within it is taken without a sleep and a wake (two system calls
+// natively, two server round trips under wine); one that does not costs the
+// worker this much processor time more.
+constexpr auto kRecvSpin = std::chrono::microseconds(100);
 
-// Reads return at once with whatever the driver holds, so the receive thread
-// takes a burst in one call and never sits on bytes a caller waits for. Set
-// on the scan's port too: its 10 ms interval time-out would hold back every
-// reply by that much. A write gives up after a second, which lets SendBytes
-// keep its own deadline.
-constexpr plat::CommTimeouts kPortTimeouts{plat::MAXDWORD, 0, 0, 0, 1000};
+// The receive thread waits for bytes in its read: a read returns at once with
+// whatever the driver holds, else with the first bytes to arrive, else empty
+// after kRecvReadBoundMs. So a burst is taken in one call as it arrives and
+// no bytes a caller waits for are held back. Set on the scan's port too: its
+// 10 ms interval time-out would hold back every reply by that much. A write
+// gives up after a second, which lets SendBytes keep its own deadline.
+constexpr plat::CommTimeouts kPortTimeouts{plat::MAXDWORD, plat::MAXDWORD, kRecvReadBoundMs, 0, 1000};
 
 struct BaudRow {
   int key;
@@ -122,33 +133,26 @@ void RecvPush(const uint8_t* data, int count) {
   recv_push_tm();
 }
 
-// Reads what the driver holds until it runs dry; false on a read error.
-bool DrainPort(plat::SerialPort& port) {
-  std::array<uint8_t, 4096> chunk;
-  for (;;) {
-    uint32_t got = 0;
-    bool ok = port.Read(chunk.data(), chunk.size(), &got);
-    RecvPush(chunk.data(), static_cast<int>(got));
-    if (!ok) {
-      // After a port error the driver's receive side is in doubt: start over.
-      port.PurgeComm(plat::PURGE_RXABORT | plat::PURGE_RXCLEAR);
-      return false;
-    }
-    if (got < chunk.size()) return true;
-  }
-}
-
 uint32_t RecvThreadProc(const plat::PortHandle& port) {
   DownloadPortState& state = DownloadPort();
+  std::array<uint8_t, 4096> chunk;
   int failures = 0;
   while (!state.StopRecv) {
-    uint32_t events = 0;
-    if (port->WaitCommEvent(&events) && DrainPort(*port)) {
+    uint32_t got = 0;
+    const bool ok = port->Read(chunk.data(), chunk.size(), &got);
+    RecvPush(chunk.data(), static_cast<int>(got));
+    if (ok) {
       failures = 0;
       continue;
     }
     ++state.FailedRecvRounds;
-    if (++failures > 1 && !state.StopRecv) plat::Sleep(kRecvBackoffMs);
+    if (++failures > 1 && !state.StopRecv) {
+      // One failed read is mostly a purge that aborted it (PurgeRx); reads
+      // that keep failing leave the driver's receive side in doubt: start
+      // over, and pause so a vanished port is not read in a tight loop.
+      port->PurgeComm(plat::PURGE_RXABORT | plat::PURGE_RXCLEAR);
+      plat::Sleep(kRecvBackoffMs);
+    }
   }
   return 0;
 }
@@ -198,7 +202,7 @@ int ConfigurePort(plat::SerialPort& port, int rate, const char* mode) {
   DownloadPort().Dcb = dcb;
   if (!port.SetCommState(dcb)) return kErrPortOpen;
   port.SetupComm(kDriverQueueBytes, kDriverQueueBytes);
-  if (!port.SetCommTimeouts(kPortTimeouts) || !port.SetCommMask(plat::EV_RXCHAR)) return kErrPortOpen;
+  if (!port.SetCommTimeouts(kPortTimeouts)) return kErrPortOpen;
   int set = SetBaudRate(rate);
   return set < 0 ? set : 0;
 }
@@ -228,10 +232,9 @@ void ShutdownPort() {
   DownloadPortState& state = DownloadPort();
   if (!state.Handle) return;
   PurgeAll();
-  // An empty mask fails every event wait from now on, so the receive thread
-  // cannot block again and sees the stop flag.
+  // The abort ends the receive thread's read; a read that begins after it
+  // ends within kRecvReadBoundMs, and the thread then sees the stop flag.
   state.StopRecv = true;
-  state.Handle->SetCommMask(0);
   state.Handle->PurgeComm(plat::PURGE_RXABORT);
   state.RecvThread.Join();
   state.RecvThread = plat::Thread();
@@ -273,6 +276,21 @@ int SendBytes(const uint8_t* data, int count) {
   return sent;
 }
 
+// Watches the ring for kRecvSpin; true once it holds `count` unread bytes.
+bool SpinForUnread(int count) {
+  using SpinClock = std::chrono::steady_clock;
+  const auto end = SpinClock::now() + kRecvSpin;
+  do {
+    for (int i = 0; i < 64; ++i) {
+      if (Unread() >= count) return true;
+#if defined(__i386__) || defined(__x86_64__)
+      __builtin_ia32_pause();
+#endif
+    }
+  } while (SpinClock::now() < end);
+  return false;
+}
+
 int RecvWait(int count, int ms) {
   RecvRingState& ring = RecvRing();
   if (count <= 0) {
@@ -280,13 +298,14 @@ int RecvWait(int count, int ms) {
     return 0;
   }
   if (int unread = Unread(); unread >= count) return unread;
+  const uint32_t limit = static_cast<uint32_t>(ms) + static_cast<uint32_t>(ByteTimeMs(count));
+  if (limit > 0 && SpinForUnread(count)) return Unread();
 
   // Wanted is published before the unread count is read again, so either the
   // receive thread sees it or this thread sees the bytes pushed meanwhile.
   // Every wake-up is checked against the unread count: a signal left over
   // from an earlier wait must not end this one early.
   ring.Wanted = count;
-  const uint32_t limit = static_cast<uint32_t>(ms) + static_cast<uint32_t>(ByteTimeMs(count));
   const uint32_t start = plat::GetTickCount();
   int result = Unread();
   while (result < count) {

@@ -1,8 +1,15 @@
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "event_internal.h"
@@ -11,13 +18,32 @@
 namespace plat {
 namespace {
 
-// One lock and one condition for all events of the process: a wait on
-// several events then needs no registration with each of them, and an
-// auto-reset event is consumed by whichever waiter takes the lock first.
-// Waits are rare (tens per second), so waking every waiter costs little.
+// One lock for the state of all events of the process: a wait on several
+// events then reads them all under one lock, and an auto-reset event is
+// consumed by whichever waiter takes the lock first. A waiting thread has a
+// wake word of its own, registered with each event it waits on, so a Set
+// wakes only the threads waiting on that event, and a Set that finds no
+// waiter makes no system call. The thread sleeps on its word outside the
+// lock (a futex, not a condition variable: a condition's waiter takes the
+// lock back marked as contended, which costs every wait one more system call
+// to release it).
+struct Sleeper {
+  std::atomic<uint32_t> woken{0};
+
+  // Sleeps while the word is 0, until `deadline` (nullptr: no limit) or a
+  // wake; a wake may also be spurious.
+  void Sleep(const timespec* deadline) {
+    ::syscall(SYS_futex, &woken, FUTEX_WAIT_BITSET_PRIVATE, 0u, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
+  }
+  void Wake() {
+    woken.store(1, std::memory_order_release);
+    ::syscall(SYS_futex, &woken, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
+};
+using SleeperRef = std::shared_ptr<Sleeper>;
+
 struct Hub {
   std::mutex mutex;
-  std::condition_variable changed;
 };
 
 Hub& TheHub() {
@@ -68,6 +94,7 @@ struct Event::Impl {
   bool set = false;
   bool closed = false;
   OwnRecord* record = nullptr;  // made with the first NotifyHandle; guarded by the hub's lock
+  std::vector<SleeperRef> sleepers;  // threads waiting on this event; guarded by the hub's lock
 
   static std::shared_ptr<Impl> Of(const Event& event) { return event.impl_; }
 
@@ -82,14 +109,24 @@ struct Event::Impl {
 namespace {
 
 // Sets `impl` unless it has been closed; false then.
+// Under the hub's lock: the threads to wake for a change of `impl`. They are
+// woken after the lock is released (Wake), so that none wakes only to wait
+// for the lock; the references keep their conditions alive until then.
+std::vector<SleeperRef> ToWake(const Event::Impl& impl) { return impl.sleepers; }
+
+void Wake(const std::vector<SleeperRef>& sleepers) {
+  for (const SleeperRef& sleeper : sleepers) sleeper->Wake();
+}
+
 bool SetImpl(Event::Impl& impl) {
-  Hub& hub = TheHub();
+  std::vector<SleeperRef> wake;
   {
-    std::lock_guard lock(hub.mutex);
+    std::lock_guard lock(TheHub().mutex);
     if (impl.closed) return false;
     impl.set = true;
+    wake = ToWake(impl);
   }
-  hub.changed.notify_all();
+  Wake(wake);
   return true;
 }
 
@@ -100,17 +137,45 @@ int SetFromRecord(void* context) {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits on the hub until `ready` returns true or the time-out passes;
-// false on time-out.
+// Waits, registered with each of `impls`, until `ready` returns true or the
+// time-out passes; false on time-out. `ready` runs under the hub's lock,
+// which is released while the thread sleeps on `sleeper` (made before the
+// lock was taken, so that no allocation holds up a Set).
 template <typename Ready>
-bool WaitOnHub(std::unique_lock<std::mutex>& lock, uint32_t ms, Ready ready) {
-  Hub& hub = TheHub();
-  if (ms == INFINITE) {
-    hub.changed.wait(lock, ready);
-    return true;
+bool WaitOnHub(std::unique_lock<std::mutex>& lock, const SleeperRef& sleeper,
+               std::span<const std::shared_ptr<Event::Impl>> impls, uint32_t ms, Ready ready) {
+  if (ready()) return true;
+  if (ms == 0) return false;
+  const bool timed = ms != INFINITE;
+  Clock::time_point until{};
+  timespec deadline{};
+  if (timed) {
+    until = Clock::now() + std::chrono::milliseconds(RealMs(ms));
+    // The steady clock is the monotonic one, which the futex's deadline uses.
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count();
+    deadline.tv_sec = static_cast<time_t>(ns / 1000000000);
+    deadline.tv_nsec = static_cast<long>(ns % 1000000000);
   }
-  const auto deadline = Clock::now() + std::chrono::milliseconds(RealMs(ms));
-  return hub.changed.wait_until(lock, deadline, ready);
+  for (const auto& impl : impls) impl->sleepers.push_back(sleeper);
+  bool ended;
+  for (;;) {
+    // Cleared under the lock: a change made after this look comes with a wake
+    // that either finds the word set before the sleep begins or ends it.
+    sleeper->woken.store(0, std::memory_order_relaxed);
+    lock.unlock();
+    sleeper->Sleep(timed ? &deadline : nullptr);
+    lock.lock();
+    if (ready()) {
+      ended = true;
+      break;
+    }
+    if (timed && Clock::now() >= until) {
+      ended = false;
+      break;
+    }
+  }
+  for (const auto& impl : impls) std::erase(impl->sleepers, sleeper);
+  return ended;
 }
 
 }  // namespace
@@ -146,25 +211,27 @@ bool Event::IsValid() const {
 }
 
 void Event::Close() {
-  Hub& hub = TheHub();
   std::shared_ptr<Impl> impl;
+  std::vector<SleeperRef> wake;
   {
-    std::lock_guard lock(hub.mutex);
+    std::lock_guard lock(TheHub().mutex);
     if (!impl_) return;
     impl = std::move(impl_);
     impl->closed = true;
+    wake = ToWake(*impl);
   }
-  hub.changed.notify_all();
+  Wake(wake);
 }
 
 bool Event::Set() {
-  Hub& hub = TheHub();
+  std::vector<SleeperRef> wake;
   {
-    std::lock_guard lock(hub.mutex);
+    std::lock_guard lock(TheHub().mutex);
     if (!impl_) return false;
     impl_->set = true;
+    wake = ToWake(*impl_);
   }
-  hub.changed.notify_all();
+  Wake(wake);
   return true;
 }
 
@@ -176,12 +243,14 @@ bool Event::Reset() {
 }
 
 WaitResult Event::Wait(uint32_t ms) const {
+  const SleeperRef sleeper = std::make_shared<Sleeper>();
   std::unique_lock lock(TheHub().mutex);
   // A copy: Close() on another thread may drop this object's reference.
   const std::shared_ptr<Impl> impl = impl_;
   if (!impl) return WaitResult::Failed;
   bool signaled = false;
-  const bool ended = WaitOnHub(lock, ms, [&] { return impl->closed || (signaled = impl->TryConsume()); });
+  const bool ended =
+      WaitOnHub(lock, sleeper, std::span(&impl, 1), ms, [&] { return impl->closed || (signaled = impl->TryConsume()); });
   if (!ended) return WaitResult::Timeout;
   return signaled ? WaitResult::Signaled : WaitResult::Failed;
 }
@@ -206,6 +275,7 @@ bool SetNotifyHandle(void* handle) {
 }
 
 WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) {
+  const SleeperRef sleeper = std::make_shared<Sleeper>();
   std::unique_lock lock(TheHub().mutex);
   std::vector<std::shared_ptr<Impl>> impls;
   impls.reserve(events.size());
@@ -228,7 +298,7 @@ WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) 
     }
     return false;
   };
-  if (!WaitOnHub(lock, ms, ready)) return {WaitResult::Timeout, -1};
+  if (!WaitOnHub(lock, sleeper, impls, ms, ready)) return {WaitResult::Timeout, -1};
   return outcome;
 }
 

@@ -585,19 +585,25 @@ bool SerialPort::Read(void* buffer, uint32_t count, uint32_t* got) {
   Clock::time_point intervalDeadline{};
 
   bool hungUp = false;
-  for (;;) {
+  // A first-bytes read is mostly made before its bytes are there (a receive
+  // thread reads again as soon as it has handed on a burst): it waits first
+  // and reads once, so a burst costs one poll and one read. The poll returns
+  // at once when bytes are already waiting.
+  for (bool waitFirst = firstBytes;; waitFirst = false) {
     if (call.ended()) return finish(false);
-    const ssize_t n = ::read(call.fd(), bytes + done, count - done);
-    if (n > 0) {
-      done += static_cast<uint32_t>(n);
-      if (done == count || firstBytes) return finish(true);
-      if (hasInterval) intervalDeadline = After(intervalMs);
-      continue;
+    if (!waitFirst) {
+      const ssize_t n = ::read(call.fd(), bytes + done, count - done);
+      if (n > 0) {
+        done += static_cast<uint32_t>(n);
+        if (done == count || firstBytes) return finish(true);
+        if (hasInterval) intervalDeadline = After(intervalMs);
+        continue;
+      }
+      if (n == 0) return finish(false);  // hung up
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return finish(false);
+      if (hungUp || immediate) return finish(!hungUp);
     }
-    if (n == 0) return finish(false);  // hung up
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return finish(false);
-    if (hungUp || immediate) return finish(!hungUp);
 
     int waitMs = -1;
     if (hasTotal) waitMs = MsUntil(totalDeadline);
@@ -605,7 +611,8 @@ bool SerialPort::Read(void* buffer, uint32_t count, uint32_t* got) {
       const int untilInterval = MsUntil(intervalDeadline);
       waitMs = waitMs < 0 ? untilInterval : std::min(waitMs, untilInterval);
     }
-    if (waitMs == 0) return finish(true);
+    // Ended by a time-out, but not before the first look at the line.
+    if (waitMs == 0 && !waitFirst) return finish(true);
     switch (call.Wait(POLLIN, waitMs)) {
       case PollResult::Ready:
       case PollResult::Interrupted:

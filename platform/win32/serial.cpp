@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace plat {
@@ -119,6 +120,29 @@ struct SerialPort::Impl {
   };
   std::vector<Pending> pending;
   unsigned aborts[kKinds] = {};  // per kind: how many aborts so far
+  // Per kind: an event of a finished operation kept for the next one, which
+  // saves creating and closing one for every read and write (each a round
+  // trip to the server under wine). An operation starting resets its event.
+  HANDLE spareEvents[kKinds] = {};
+
+  HANDLE TakeEvent(Kind kind) {
+    {
+      std::lock_guard lock(mutex);
+      if (HANDLE spare = std::exchange(spareEvents[static_cast<int>(kind)], nullptr)) return spare;
+    }
+    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  void GiveBackEvent(Kind kind, HANDLE event) {
+    {
+      std::lock_guard lock(mutex);
+      HANDLE& spare = spareEvents[static_cast<int>(kind)];
+      if (state == State::Open && spare == nullptr) {
+        spare = event;
+        return;
+      }
+    }
+    CloseHandle(event);
+  }
 
   // ReadIntervalTimeout MAXDWORD with both totals 0: a read takes what is
   // there and returns at once.
@@ -126,6 +150,19 @@ struct SerialPort::Impl {
     std::lock_guard lock(mutex);
     return timeouts && timeouts->ReadIntervalTimeout == MAXDWORD && timeouts->ReadTotalTimeoutMultiplier == 0 &&
            timeouts->ReadTotalTimeoutConstant == 0;
+  }
+
+  // MAXDWORD interval and multiplier with a constant: what is there at once,
+  // else the first bytes to arrive within the constant. Not every driver
+  // keeps that rule (wine waits for the full count), so the driver is given
+  // the constant alone and Read keeps the rule itself.
+  static bool FirstBytes(const CommTimeouts& t) {
+    return t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+           t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+  }
+  bool ReadsFirstBytes() {
+    std::lock_guard lock(mutex);
+    return timeouts && FirstBytes(*timeouts);
   }
 
   Impl(unsigned n, HANDLE h, HANDLE e) : number(n), handle(h), closeEvent(e) {}
@@ -144,6 +181,10 @@ struct SerialPort::Impl {
     ::PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     CloseHandle(handle);
     CloseHandle(closeEvent);
+    for (HANDLE& spare : spareEvents) {
+      if (spare) CloseHandle(spare);
+      spare = nullptr;
+    }
     handle = INVALID_HANDLE_VALUE;
     closeEvent = nullptr;
     state = State::Closed;
@@ -174,7 +215,7 @@ struct SerialPort::Impl {
   bool Overlapped(Kind kind, Start start, DWORD* transferred) {
     *transferred = 0;
     OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    overlapped.hEvent = TakeEvent(kind);
     if (!overlapped.hEvent) return false;
     unsigned abortsBefore;
     {
@@ -182,7 +223,11 @@ struct SerialPort::Impl {
       // Checked with the abort count under one lock: a mask emptied between
       // a separate check and the count would leave a wait that nothing ends.
       if (kind == Kind::Wait && mask == 0) {
-        CloseHandle(overlapped.hEvent);
+        HANDLE& spare = spareEvents[static_cast<int>(kind)];
+        if (spare == nullptr)
+          spare = overlapped.hEvent;
+        else
+          CloseHandle(overlapped.hEvent);
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
       }
@@ -212,7 +257,7 @@ struct SerialPort::Impl {
       pending.erase(std::find_if(pending.begin(), pending.end(),
                                  [&](const Pending& p) { return p.overlapped == &overlapped; }));
     }
-    CloseHandle(overlapped.hEvent);
+    GiveBackEvent(kind, overlapped.hEvent);
     SetLastError(error);
     return ok;
   }
@@ -335,6 +380,10 @@ bool SerialPort::SetCommTimeouts(const CommTimeouts& timeouts) {
   COMMTIMEOUTS raw{RealMs(timeouts.ReadIntervalTimeout), RealMs(timeouts.ReadTotalTimeoutMultiplier),
                    RealMs(timeouts.ReadTotalTimeoutConstant), RealMs(timeouts.WriteTotalTimeoutMultiplier),
                    RealMs(timeouts.WriteTotalTimeoutConstant)};
+  if (Impl::FirstBytes(timeouts)) {
+    raw.ReadIntervalTimeout = 0;
+    raw.ReadTotalTimeoutMultiplier = 0;
+  }
   if (!::SetCommTimeouts(impl_->handle, &raw)) return false;
   std::lock_guard lock(impl_->mutex);
   impl_->timeouts = timeouts;
@@ -382,12 +431,33 @@ bool SerialPort::Read(void* buffer, uint32_t count, uint32_t* got) {
     count = std::min<uint32_t>(count, status.cbInQue);
     if (count == 0) return true;
   }
+  auto read = [&](void* into, uint32_t size, DWORD* n) {
+    const bool ok = impl_->Overlapped(
+        Kind::Read, [&](OVERLAPPED* o) { return ReadFile(impl_->handle, into, size, nullptr, o); }, n);
+    return ok || EndedByTimeout(ok);
+  };
+  if (count == 0 || !impl_->ReadsFirstBytes()) {
+    DWORD n = 0;
+    const bool ok = read(buffer, count, &n);
+    if (got) *got = n;
+    return ok;
+  }
+  // First bytes: one byte, there at once or the first to arrive within the
+  // driver's total time-out, then whatever came with it. The first read
+  // needs no look at the queue before it: it finds a waiting byte at once.
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  DWORD first = 0;
+  const bool ok = read(bytes, 1, &first);
+  if (got) *got = first;
+  if (!ok || first == 0 || count == 1) return ok;
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!::ClearCommError(impl_->handle, &errors, &status)) return true;
+  const uint32_t more = std::min<uint32_t>(count - first, status.cbInQue);
   DWORD n = 0;
-  bool ok = impl_->Overlapped(
-      Kind::Read, [&](OVERLAPPED* o) { return ReadFile(impl_->handle, buffer, count, nullptr, o); }, &n);
-  ok = ok || EndedByTimeout(ok);
-  if (got) *got = n;
-  return ok;
+  if (more > 0) read(bytes + first, more, &n);  // the first byte is delivered either way
+  if (got) *got = first + n;
+  return true;
 }
 
 bool SerialPort::Write(const void* data, uint32_t count, uint32_t* written) {

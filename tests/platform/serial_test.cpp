@@ -302,6 +302,60 @@ TEST_F(SerialTest, ReadWithMaxdwordIntervalReturnsAtOnce) {
   EXPECT_LT(MsSince(start), 200);
 }
 
+// MAXDWORD interval and multiplier with a constant: what is there at once,
+// else the first bytes to arrive, else nothing after the constant. The
+// constant is long here, so a read that returns in time did not wait for it.
+TEST_F(SerialTest, FirstByteReadRule) {
+  struct Case {
+    const char* name;
+    const char* before;  // written before the read starts
+    const char* during;  // written while the read waits
+    uint32_t constantMs;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"bytes waiting: returned at once", "abc", "", 30000, "abc"},
+      {"nothing waiting: the first bytes end the wait", "", "d", 30000, "d"},
+      {"nothing comes: empty after the constant", "", "", 150, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    plat::PortHandle handle = OpenPort({plat::MAXDWORD, plat::MAXDWORD, c.constantMs, 0, 0});
+    ASSERT_TRUE(handle);
+    if (*c.before != '\0') {
+      ASSERT_TRUE(port_.PeerWrite(c.before));
+      ASSERT_TRUE(WaitForData(handle));
+      std::this_thread::sleep_for(50ms);  // all of them are in
+    }
+    bool ok = false;
+    auto read = std::async(std::launch::async, [&] { return ReadString(handle, 100, &ok); });
+    if (*c.during != '\0') {
+      EXPECT_EQ(read.wait_for(200ms), std::future_status::timeout);
+      ASSERT_TRUE(port_.PeerWrite(c.during));
+    }
+    ASSERT_EQ(read.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(read.get(), c.expected);
+    EXPECT_TRUE(ok);
+    handle->Close();
+  }
+}
+
+TEST_F(SerialTest, RxAbortPurgeEndsAFirstByteRead) {
+  plat::PortHandle handle = OpenPort({plat::MAXDWORD, plat::MAXDWORD, 30000, 0, 0});
+  ASSERT_TRUE(handle);
+  bool ok = true;
+  auto read = std::async(std::launch::async, [&] { return ReadString(handle, 100, &ok); });
+  EXPECT_EQ(read.wait_for(200ms), std::future_status::timeout);
+  // Purged until the read has ended: an abort that comes before the read is
+  // under way ends nothing.
+  const auto deadline = Clock::now() + 5s;
+  while (read.wait_for(20ms) != std::future_status::ready && Clock::now() < deadline)
+    ASSERT_TRUE(handle->PurgeComm(plat::PURGE_RXABORT));
+  ASSERT_EQ(read.wait_for(0ms), std::future_status::ready);
+  EXPECT_EQ(read.get(), "");
+  EXPECT_FALSE(ok);
+}
+
 TEST_F(SerialTest, ReadTimeoutsFollowTheTimeScale) {
   plat::SetTimeScale(10);
   plat::PortHandle handle = OpenPort({0, 0, 2000, 0, 0});  // 2000 ms of system time = 200 ms
