@@ -244,14 +244,15 @@ class AppE2e : public ::testing::Test {
   // Lets the window search until it shows the device found with `version`,
   // every search answered and the last answer followed by the found action;
   // then holds its searches, so the device stays found as it is.
-  void ExpectFound(const std::string& version) {
+  // `orBare`: see appe2e::WaitForFound.
+  void ExpectFound(const std::string& version, bool orBare = false) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSearchMs);
     Shown last;
     for (;;) {
       HoldSearches(false);
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       const bool found = appe2e::WaitUntil(
-          [&] { return SearchesSettled() && appe2e::WaitForFound(window_, version, 0, &last); },
+          [&] { return SearchesSettled() && appe2e::WaitForFound(window_, version, 0, &last, orBare); },
           static_cast<uint32_t>(std::max<int64_t>(left.count(), 0)));
       ASSERT_TRUE(found) << "shown: " << appe2e::Describe(last) << "\nAT commands:" << Joined(AtCommands());
       HoldSearches(true);
@@ -394,13 +395,14 @@ class FirmwareClass : public AppE2e, public ::testing::WithParamInterface<Firmwa
 
 TEST_P(FirmwareClass, FoundUpgradedUploadedAndPutBackOnClosing) {
   const FirmwareCase& c = GetParam();
+  const bool orBare = c.versionClass == 2;
   ASSERT_NO_FATAL_FAILURE(StartWindow());
   ASSERT_TRUE(ui::headless::WaitForText(window_, IDC_STATUS_TEXT, "Searching Device...", kWindowMs));
   EXPECT_FALSE(appe2e::ShownBy(window_).download);
   EXPECT_FALSE(appe2e::ShownBy(window_).upload);
 
   ASSERT_NO_FATAL_FAILURE(PlugIn(c.version, c.modes));
-  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version, orBare));
   EXPECT_EQ(dialog_->VersionClass, c.versionClass);
   EXPECT_EQ(dialog_->DeviceDiagPort, static_cast<int32_t>(appe2e::kDiagCom));
   EXPECT_TRUE(InOrder(AtCommands(), c.search)) << Joined(AtCommands());
@@ -410,11 +412,11 @@ TEST_P(FirmwareClass, FoundUpgradedUploadedAndPutBackOnClosing) {
   EXPECT_TRUE(FlashHoldsImage());
   EXPECT_EQ(device_->GetStatus().badCrc, 0u);
   // The device restarts after its reset and is found again.
-  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version, orBare));
 
   download::steps_testing::SetReadFlashStart(static_cast<int32_t>(c.uploadFrom));
   ASSERT_NO_FATAL_FAILURE(Transfer(Kind::Upload));
-  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(c.version, orBare));
   ExpectUploaded(c.uploadFrom);
 
   const size_t mark = device_->GetStatus().atCommands;
@@ -479,7 +481,7 @@ TEST_P(UnplugDuringTransfer, FailsAndSucceedsWhenTriedAgain) {
   ASSERT_NO_FATAL_FAILURE(StartWindow());
   // An image and an upload of a thousand blocks and more: long enough to cut.
   ASSERT_NO_FATAL_FAILURE(PlugIn(version, {}, 1 << 20));
-  ASSERT_NO_FATAL_FAILURE(ExpectFound(version));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(version, true));
 
   download::steps_testing::SetReadFlashStart(static_cast<int32_t>(kShortUploadFrom));
   const size_t from = Lines().size();
@@ -495,9 +497,9 @@ TEST_P(UnplugDuringTransfer, FailsAndSucceedsWhenTriedAgain) {
   EXPECT_FALSE(shown.upload);
 
   device_->Plug();
-  ASSERT_NO_FATAL_FAILURE(ExpectFound(version));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(version, true));
   ASSERT_NO_FATAL_FAILURE(Transfer(c.kind));
-  ASSERT_NO_FATAL_FAILURE(ExpectFound(version));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(version, true));
   if (c.kind == Kind::Download) {
     EXPECT_TRUE(FlashHoldsImage());
   } else {

@@ -51,7 +51,7 @@ void PlayThePerson(const std::string& folder, const std::string& version) {
   const ui::WindowHandle window = ui::headless::WaitForDialog(IDD_MAIN_DIALOG, appe2e::kSearchMs);
   if (window == ui::NoWindow) Fail("no window came");
   appe2e::Shown shown;
-  if (!appe2e::WaitForFound(window, version, appe2e::kSearchMs, &shown)) {
+  if (!appe2e::WaitForFound(window, version, appe2e::kSearchMs, &shown, /*orBare=*/true)) {
     Fail("the device was not found: " + appe2e::Describe(shown));
   }
   ui::headless::Type(window, IDC_IMAGE_FOLDER, folder);

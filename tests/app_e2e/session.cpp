@@ -55,13 +55,15 @@ std::string Describe(const Shown& shown) {
          (shown.upload ? "on" : "off") + ", progress " + std::to_string(shown.progress);
 }
 
-bool WaitForFound(ui::WindowHandle window, const std::string& version, uint32_t realMs, Shown* last) {
+bool WaitForFound(ui::WindowHandle window, const std::string& version, uint32_t realMs, Shown* last,
+                  bool orBare) {
   const std::string found = "Found Device. " + version;
   Shown shown;
   const bool ok = WaitUntil(
       [&] {
         shown = ShownBy(window);
-        return shown.status == found && shown.download && shown.upload;
+        const bool text = shown.status == found || (orBare && shown.status == "Found Device.");
+        return text && shown.download && shown.upload;
       },
       realMs);
   if (last != nullptr) *last = shown;

@@ -16,7 +16,6 @@
 #include "testkit/device_port.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -30,8 +29,6 @@
 
 namespace plat {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kDeviceOffset = 100;
 
@@ -69,14 +66,50 @@ struct DevicePort::Impl {
 
   std::mutex mutex;
   bool linked = true;
-  uint32_t writeTimeout = 0;  // the write time-out last set on `port`, system ms
+  // The time-outs last set on `port` (system ms). A reader and a writer
+  // share them, so each changes only its own half, and only when it differs:
+  // every setting is a round trip to the wine server.
+  CommTimeouts timeouts{MAXDWORD, 0, 0, 0, 0};
 
-  // What is waiting now, at most `max` bytes: the count, or -1 on a failure.
-  int Available(void* buffer, size_t max) {
+  // Changes the time-outs under the lock, so that a reader and a writer
+  // never put back each other's half from an older copy.
+  template <typename Change>
+  bool UpdateTimeouts(Change change) {
+    std::lock_guard lock(mutex);
+    CommTimeouts wanted = timeouts;
+    change(wanted);
+    if (wanted.ReadIntervalTimeout == timeouts.ReadIntervalTimeout &&
+        wanted.ReadTotalTimeoutMultiplier == timeouts.ReadTotalTimeoutMultiplier &&
+        wanted.ReadTotalTimeoutConstant == timeouts.ReadTotalTimeoutConstant &&
+        wanted.WriteTotalTimeoutMultiplier == timeouts.WriteTotalTimeoutMultiplier &&
+        wanted.WriteTotalTimeoutConstant == timeouts.WriteTotalTimeoutConstant) {
+      return true;
+    }
+    if (!port->SetCommTimeouts(wanted)) return false;
+    timeouts = wanted;
+    return true;
+  }
+
+  bool SetReadTimeouts(uint32_t interval, uint32_t multiplier, uint32_t constant) {
+    return UpdateTimeouts([&](CommTimeouts& t) {
+      t.ReadIntervalTimeout = interval;
+      t.ReadTotalTimeoutMultiplier = multiplier;
+      t.ReadTotalTimeoutConstant = constant;
+    });
+  }
+
+  // Reads by the time-outs set: the count, or -1 on a failure.
+  int ReadNow(void* buffer, size_t max) {
     uint32_t got = 0;
     const uint32_t want = static_cast<uint32_t>(std::min<size_t>(max, 1u << 30));
     if (!port->Read(buffer, want, &got)) return -1;
     return static_cast<int>(got);
+  }
+
+  // What is waiting now, at most `max` bytes: the count, or -1 on a failure.
+  int Available(void* buffer, size_t max) {
+    if (!SetReadTimeouts(MAXDWORD, 0, 0)) return -1;
+    return ReadNow(buffer, max);
   }
 };
 
@@ -86,14 +119,26 @@ std::unique_ptr<DevicePort> DevicePort::Create(unsigned com) {
   impl->linkPath = LinkPath(com);
   // An earlier port of the run may have left the link renamed.
   if (!impl->linkPath.empty()) MoveFileA(OffPath(impl->linkPath).c_str(), impl->linkPath.c_str());
-  // Bytes an earlier port left in either direction must not reach this one.
-  if (auto system = SerialPort::Open(com)) {
-    system->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR);
-    system->Close();
-  }
+  // Bytes an earlier port left in either direction must not reach this one:
+  // purging both ends is not enough, as socat may still hold some in flight,
+  // so both ends are read until the line has been quiet for a while.
+  PortHandle system = SerialPort::Open(com);
+  if (system && !system->SetCommTimeouts({MAXDWORD, 0, 0, 0, 0})) system.reset();
+  if (system) system->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR);
   impl->port = SerialPort::Open(com + kDeviceOffset);
   if (!impl->port || !MakeRaw(*impl->port)) return nullptr;
   impl->port->PurgeComm(PURGE_RXCLEAR | PURGE_TXCLEAR);
+  char discarded[4096];
+  constexpr int kQuietLooks = 4, kLookMs = 5, kMaxLooks = 400;
+  for (int quiet = 0, looks = 0; system && quiet < kQuietLooks && looks < kMaxLooks; ++looks) {
+    uint32_t fromSystem = 0;
+    if (!system->Read(discarded, sizeof discarded, &fromSystem)) break;
+    const int fromDevice = impl->Available(discarded, sizeof discarded);
+    if (fromDevice < 0) break;
+    quiet = fromSystem == 0 && fromDevice == 0 ? quiet + 1 : 0;
+    if (quiet > 0) ::Sleep(kLookMs);
+  }
+  if (system) system->Close();
   return std::make_unique<DevicePort>(std::move(impl));
 }
 
@@ -125,13 +170,12 @@ bool DevicePort::Linked() const {
 }
 
 bool DevicePort::Write(const void* data, size_t count, uint32_t timeoutMs) {
-  {
-    std::lock_guard lock(impl_->mutex);
-    const uint32_t wanted = std::max<uint32_t>(SystemMs(timeoutMs), 1);
-    if (wanted != impl_->writeTimeout) {
-      if (!impl_->port->SetCommTimeouts({MAXDWORD, 0, 0, 0, wanted})) return false;
-      impl_->writeTimeout = wanted;
-    }
+  const uint32_t constant = std::max<uint32_t>(SystemMs(timeoutMs), 1);
+  if (!impl_->UpdateTimeouts([&](CommTimeouts& t) {
+        t.WriteTotalTimeoutMultiplier = 0;
+        t.WriteTotalTimeoutConstant = constant;
+      })) {
+    return false;
   }
   const auto* bytes = static_cast<const char*>(data);
   size_t done = 0;
@@ -146,16 +190,11 @@ bool DevicePort::Write(const void* data, size_t count, uint32_t timeoutMs) {
 }
 
 int DevicePort::Read(void* buffer, size_t max, uint32_t timeoutMs) {
-  // Reads take what is there at once (the port's read time-outs stay the
-  // same for every caller, whatever each Read's wait); a wait looks again
-  // every millisecond.
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    const int got = impl_->Available(buffer, max);
-    if (got != 0 || max == 0) return got;
-    if (Clock::now() >= deadline) return 0;
-    ::Sleep(1);
-  }
+  if (max == 0 || timeoutMs == 0) return max == 0 ? 0 : impl_->Available(buffer, max);
+  // One read that returns with what is there, or at the first byte, or
+  // after the wait: the device end is woken by its bytes, not by a poll.
+  if (!impl_->SetReadTimeouts(MAXDWORD, MAXDWORD, SystemMs(timeoutMs))) return -1;
+  return impl_->ReadNow(buffer, max);
 }
 
 void DevicePort::Drain() {
