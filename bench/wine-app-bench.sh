@@ -14,12 +14,7 @@ shift
 here=$(cd "$(dirname "$0")" && pwd)
 tools="$here/../tools/win32"
 source "$tools/wine-common.sh"
-arch=$(wine_build_arch "$build")
-run_flag=()
-[[ $arch == win64 ]] && run_flag=(--win64)
-prefix="$build/wineprefix-bench"
-wine_env "$prefix" "$arch"
-wine_ptyshim "$build/ptyshim" || echo "wine-app-bench: no pty shim: WaitCommEvent ends at once" >&2
+wine_bench_prefix "$build" wineprefix-bench wine-app-bench
 
 cleanup() {
   wine_stop_pairs

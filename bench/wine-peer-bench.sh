@@ -15,12 +15,7 @@ rounds=${3:-2}
 here=$(cd "$(dirname "$0")" && pwd)
 tools="$here/../tools/win32"
 source "$tools/wine-common.sh"
-arch=$(wine_build_arch "$build")
-run_flag=()
-[[ $arch == win64 ]] && run_flag=(--win64)
-prefix="$build/wineprefix-peer-bench"
-wine_env "$prefix" "$arch"
-wine_ptyshim "$build/ptyshim" || echo "wine-peer-bench: no pty shim" >&2
+wine_bench_prefix "$build" wineprefix-peer-bench wine-peer-bench
 
 work=$(mktemp -d)
 peer_pid=

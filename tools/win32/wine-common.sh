@@ -145,3 +145,15 @@ wine_server_start() {
   wineserver -p </dev/null >/dev/null 2>&1
   "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 }
+
+# wine_bench_prefix BUILD NAME TOOL: a prefix BUILD/NAME of the build's word
+# size with the pty shim preloaded, for the benchmark scripts; sets `arch`,
+# `prefix` and `run_flag` (the wine-run.sh flag of that word size).
+wine_bench_prefix() {
+  arch=$(wine_build_arch "$1")
+  run_flag=()
+  [[ $arch == win64 ]] && run_flag=(--win64)
+  prefix="$1/$2"
+  wine_env "$prefix" "$arch"
+  wine_ptyshim "$1/ptyshim" || echo "$3: no pty shim: WaitCommEvent ends at once" >&2
+}
