@@ -108,16 +108,16 @@ struct Event::Impl {
 
 namespace {
 
-// Sets `impl` unless it has been closed; false then.
 // Under the hub's lock: the threads to wake for a change of `impl`. They are
 // woken after the lock is released (Wake), so that none wakes only to wait
-// for the lock; the references keep their conditions alive until then.
+// for the lock; the references keep their sleepers alive until then.
 std::vector<SleeperRef> ToWake(const Event::Impl& impl) { return impl.sleepers; }
 
 void Wake(const std::vector<SleeperRef>& sleepers) {
   for (const SleeperRef& sleeper : sleepers) sleeper->Wake();
 }
 
+// Sets `impl` unless it has been closed; false then.
 bool SetImpl(Event::Impl& impl) {
   std::vector<SleeperRef> wake;
   {
