@@ -215,7 +215,8 @@ void ReportVersion() {
     // The connection before stays open.
     VendorLibraryHandle = QLIB_ConnectServer(kQlibAutoPort);
   }
-  port = kQlibAutoPort;
+  // Not preset again: a query that writes nothing leaves what the first
+  // one found.
   QLIB_GetComPortNumber(LibraryHandle(), &port);
   if (port == kQlibAutoPort) {
     VendorPrint("\nCOM Port: AUTO, NOT DETECTED\n");
