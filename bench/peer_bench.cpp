@@ -15,7 +15,10 @@
 //                                   the end of its input)
 //   peer_bench HOST DIR COM [ROOT]  one transfer of host bare|engine in
 //                                   direction upload|download against a peer
-//                                   served elsewhere (ROOT: its device root)
+//                                   served elsewhere (ROOT: its device root);
+//                                   natively also what the host's threads did
+//                                   per block: sleeps (each ended by a wake),
+//                                   preemptions and processor time
 //
 // The Windows build has the engine host only, to run under wine against a
 // native peer whose tty is linked as the prefix's COM port.
@@ -36,6 +39,7 @@
 #include "download/steps.h"
 #include "download/transport.h"
 #include "testkit/device_port.h"
+#include "testkit/process_usage.h"
 #include "sim/hdlc.h"
 #if !defined(_WIN32)
 #include <filesystem>
@@ -55,6 +59,39 @@ constexpr uint8_t kRead = 0x03, kReadResponse = 0x04, kStreamWrite = 0x07, kStre
 constexpr int kRateKey = 921600;
 
 using Clock = std::chrono::steady_clock;
+
+// One transfer's data phase: its time (negative: the transfer failed) and
+// what the process used meanwhile, where the platform counts it.
+struct Span {
+  double seconds = -1;
+  bool counted = false;
+  plat::ProcessUsage used;
+};
+
+class Stopwatch {
+ public:
+  Stopwatch() : counted_(plat::ReadProcessUsage(&start_)), begin_(Clock::now()) {}
+  Span Stop() const {
+    Span span;
+    span.seconds = std::chrono::duration<double>(Clock::now() - begin_).count();
+    plat::ProcessUsage end;
+    span.counted = counted_ && plat::ReadProcessUsage(&end);
+    span.used = {end.cpuSeconds - start_.cpuSeconds, end.sleeps - start_.sleeps,
+                 end.preemptions - start_.preemptions};
+    return span;
+  }
+
+ private:
+  plat::ProcessUsage start_;
+  bool counted_;
+  Clock::time_point begin_;
+};
+
+Span Failed(double code) {
+  Span span;
+  span.seconds = code;
+  return span;
+}
 
 uint8_t FlashByte(uint32_t at) { return static_cast<uint8_t>((at * 2654435761u) >> 24); }
 
@@ -151,30 +188,30 @@ std::vector<uint8_t> Image() {
   return image;
 }
 
-// One transfer through the engine's steps; seconds, or a negative value when
-// it failed or the upload differs from the peer's flash.
-double EngineTransfer(unsigned com, bool upload, const std::vector<uint8_t>& image) {
-  if (download::OpenDownloadPort(static_cast<int>(com), kRateKey, "pn") != 0) return -1;
+// One transfer through the engine's steps; a negative time when it failed or
+// the upload differs from the peer's flash.
+Span EngineTransfer(unsigned com, bool upload, const std::vector<uint8_t>& image) {
+  if (download::OpenDownloadPort(static_cast<int>(com), kRateKey, "pn") != 0) return Failed(-1);
   download::ImageSlot& slot = download::ImageTable[download::DeviceImage];
   slot.Data = std::make_unique<uint8_t[]>(image.size());
   std::memcpy(slot.Data.get(), image.data(), image.size());
   slot.Length = static_cast<int32_t>(image.size());
-  const auto begin = Clock::now();
+  const Stopwatch watch;
   const int result = upload ? download::ReadFlash() : download::WriteAmss();
-  const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  const Span span = watch.Stop();
   download::CloseDownloadPort();
-  if (result != 1) return -2;
+  if (result != 1) return Failed(-2);
   if (upload) {
     for (uint32_t at = 0; at < download::kUploadBytes; ++at)
-      if (download::UploadBuffer[at] != FlashByte(at)) return -3;
+      if (download::UploadBuffer[at] != FlashByte(at)) return Failed(-3);
   }
-  return seconds;
+  return span;
 }
 
 #if !defined(_WIN32)
-double BareTransfer(unsigned com, bool upload, const std::vector<uint8_t>& image) {
+Span BareTransfer(unsigned com, bool upload, const std::vector<uint8_t>& image) {
   plat::RawLine line;
-  if (!line.Open(com)) return -1;
+  if (!line.Open(com)) return Failed(-1);
   const Frames requests = Build([&](uint32_t i, std::vector<uint8_t>& p) {
     p.push_back(upload ? kRead : kStreamWrite);
     PutLe32(p, i * kBlock);
@@ -185,13 +222,13 @@ double BareTransfer(unsigned com, bool upload, const std::vector<uint8_t>& image
     }
   });
   uint8_t buffer[4096];
-  const auto begin = Clock::now();
+  const Stopwatch watch;
   for (uint32_t i = 0; i < kBlocks; ++i) {
-    if (!line.Write(requests.At(i), requests.Size(i))) return -2;
+    if (!line.Write(requests.At(i), requests.Size(i))) return Failed(-2);
     bool inFrame = false, closed = false;
     while (!closed) {
       const int got = line.Read(buffer, sizeof buffer, 2000);
-      if (got <= 0) return -2;
+      if (got <= 0) return Failed(-2);
       for (int k = 0; k < got; ++k) {
         if (buffer[k] != sim::kFlag) {
           inFrame = true;
@@ -201,21 +238,29 @@ double BareTransfer(unsigned com, bool upload, const std::vector<uint8_t>& image
       }
     }
   }
-  return std::chrono::duration<double>(Clock::now() - begin).count();
+  return watch.Stop();
 }
 #endif
 
-double Transfer(const std::string& host, unsigned com, bool upload, const std::vector<uint8_t>& image) {
+Span Transfer(const std::string& host, unsigned com, bool upload, const std::vector<uint8_t>& image) {
 #if !defined(_WIN32)
   if (host == "bare") return BareTransfer(com, upload, image);
 #endif
   if (host == "engine") return EngineTransfer(com, upload, image);
-  return -1;
+  return Failed(-1);
 }
 
-void Print(const char* host, bool upload, double seconds) {
-  std::printf("%-6s %-8s %7.3f s  %6.2f MiB/s  %6.1f us per block\n", host, upload ? "upload" : "download", seconds,
+// `withUsage`: the process is the host alone, so what it used is the host's.
+void Print(const char* host, bool upload, const Span& span, bool withUsage) {
+  const double seconds = span.seconds;
+  std::printf("%-6s %-8s %7.3f s  %6.2f MiB/s  %6.1f us per block", host, upload ? "upload" : "download", seconds,
               download::kUploadBytes / kMiB / seconds, seconds * 1e6 / kBlocks);
+  if (withUsage && span.counted) {
+    std::printf("  (per block: %.2f sleeps, %.2f preemptions, %.1f us processor)",
+                static_cast<double>(span.used.sleeps) / kBlocks, static_cast<double>(span.used.preemptions) / kBlocks,
+                span.used.cpuSeconds * 1e6 / kBlocks);
+  }
+  std::printf("\n");
   std::fflush(stdout);
 }
 
@@ -234,12 +279,12 @@ int main(int argc, char** argv) {
 #if !defined(_WIN32)
     if (argc >= 5) plat::SetDeviceRoot(argv[4]);
 #endif
-    const double seconds = Transfer(host, static_cast<unsigned>(std::atoi(argv[3])), direction == "upload", image);
-    if (seconds < 0) {
-      std::fprintf(stderr, "peer_bench: %s %s failed (%g)\n", host.c_str(), direction.c_str(), seconds);
+    const Span span = Transfer(host, static_cast<unsigned>(std::atoi(argv[3])), direction == "upload", image);
+    if (span.seconds < 0) {
+      std::fprintf(stderr, "peer_bench: %s %s failed (%g)\n", host.c_str(), direction.c_str(), span.seconds);
       return 1;
     }
-    Print(host.c_str(), direction == "upload", seconds);
+    Print(host.c_str(), direction == "upload", span, true);
     return 0;
   }
 #if defined(_WIN32)
@@ -269,14 +314,14 @@ int main(int argc, char** argv) {
     for (const bool upload : {true, false}) {
       for (int k = 0; k < 2; ++k) {
         const bool engine = (k == 1) != (round % 2 == 1);
-        const double seconds = Transfer(engine ? "engine" : "bare", kCom, upload, image);
-        if (seconds < 0) {
-          std::fprintf(stderr, "peer_bench: transfer failed (%g)\n", seconds);
+        const Span span = Transfer(engine ? "engine" : "bare", kCom, upload, image);
+        if (span.seconds < 0) {
+          std::fprintf(stderr, "peer_bench: transfer failed (%g)\n", span.seconds);
           return 1;
         }
-        Print(engine ? "engine" : "bare", upload, seconds);
+        Print(engine ? "engine" : "bare", upload, span, false);
         double& slot = best[upload][engine];
-        if (slot == 0 || seconds < slot) slot = seconds;
+        if (slot == 0 || span.seconds < slot) slot = span.seconds;
       }
     }
   }

@@ -28,14 +28,8 @@ trap cleanup EXIT
 
 "$tools/wine-run.sh" "${run_flag[@]}" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1
 wineserver -w
-mkfifo "$work/in"
-"$native/bench/peer_bench" serve 31 <"$work/in" >"$work/serve" 2>&1 &
-peer_pid=$!
-exec 3>"$work/in"
-for _ in $(seq 100); do grep -q '^tty ' "$work/serve" && break; sleep 0.1; done
-root=$(sed -n 's/^root //p' "$work/serve")
-tty=$(sed -n 's/^tty //p' "$work/serve")
-[[ -n $tty ]] || { echo "wine-peer-bench: the peer did not come up" >&2; exit 1; }
+source "$here/peer-serve.sh"
+peer_serve "$native/bench/peer_bench" "$work" || { echo "wine-peer-bench: the peer did not come up" >&2; exit 1; }
 rm -f "$WINEPREFIX/dosdevices/com31"
 ln -s "$tty" "$WINEPREFIX/dosdevices/com31"
 wine_server_start
