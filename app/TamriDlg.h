@@ -54,6 +54,10 @@ plat::Event& DriverEvent();
 plat::Event& ThreadExitEvent();
 void LockThreadMutex();
 void UnlockThreadMutex();
+// The window cannot run without its events and its driver thread: shows
+// `failure` in a box owned by `owner` with an OK button and no icon, and
+// ends the process with code 0 once it is closed.
+[[noreturn]] void ExitOnStartFailure(ui::WindowHandle owner, const char* failure);
 
 class CTamriDlg;
 uint32_t DriverThreadProc(void* parameter);

@@ -71,11 +71,16 @@ void ReportAssertion(int line, const char* what) {
 void CreateOrExit(plat::Event& event, bool initiallySet, const char* failure, ui::WindowHandle owner) {
   if (event.IsValid()) event.Close();
   if (event.Create(true, initiallySet)) return;
-  ui::MessageBox(owner, failure, ui::MbOk);
-  plat::ExitProcess(0);
+  ExitOnStartFailure(owner, failure);
 }
 
 }  // namespace
+
+void ExitOnStartFailure(ui::WindowHandle owner, const char* failure) {
+  // The platform's box with exactly these flags: no icon beside the text.
+  ui::PlatformMessageBox(owner, failure, ui::MbOk);
+  plat::ExitProcess(0);
+}
 
 plat::Event& ThreadMutexEvent() {
   static plat::Event* event = new plat::Event;
@@ -128,8 +133,7 @@ void CTamriDlg::CreateDriverThread() {
   Link.Dll_SetNotify(DriverEvent().NotifyHandle());
   DriverDialog = this;
   if (!driverThread_.Start([] { return DriverThreadProc(nullptr); }, plat::ThreadPriority::Normal)) {
-    ui::MessageBox(owner, "Create Thread Failed,Now Exit...", ui::MbOk);
-    plat::ExitProcess(0);
+    ExitOnStartFailure(owner, "Create Thread Failed,Now Exit...");
   }
   DeviceState = StateSearchingPorts;
 }

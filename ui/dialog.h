@@ -186,6 +186,9 @@ IconHandle LoadIcon(int id);
 // the answer (IdOk, IdCancel, IdYes, IdNo). Without an icon in `flags` the
 // exclamation icon is added, as the platform's dialog library does.
 int MessageBox(WindowHandle owner, const std::string& text, unsigned flags);
+// The same box as the platform itself shows it: with exactly `flags`, so
+// without an icon in them it has none.
+int PlatformMessageBox(WindowHandle owner, const std::string& text, unsigned flags);
 
 // The shell's folder browser (no owner, the desktop as root, no title,
 // file-system folders only, status text). True with the chosen folder's path

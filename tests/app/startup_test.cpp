@@ -1,8 +1,12 @@
 // The start of the program: the guards against a second copy and the PC
 // manager, over a scripted process and window list; the window's start with
-// its settings, system menu, icons, about box, browse and minimised paint.
+// its settings, system menu, icons, about box, browse and minimised paint;
+// the end when the window cannot make its events or driver thread.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -185,6 +189,27 @@ TEST_F(GuardTest, TheTwoUncalledOperations) {
   EXPECT_EQ(desktop_.processes.count(12), 0u);
   EXPECT_EQ(app.EnableDebugPrivilege(), 1u);
 }
+
+#if GTEST_HAS_DEATH_TEST
+// The start fails with a box that is told on the error stream, as the
+// process ends right after it.
+[[noreturn]] void FailTheStart(ui::WindowHandle owner, const char* failure) {
+  ui::headless::SetBoxResponder([](const ui::headless::BoxRequest& box) {
+    std::fprintf(stderr, "box \"%s\" caption %s owner %ju flags %u\n", box.text.c_str(), box.caption.c_str(),
+                 static_cast<uintmax_t>(box.owner), box.flags);
+    return ui::IdOk;
+  });
+  ExitOnStartFailure(owner, failure);
+}
+
+TEST(StartFailureDeathTest, APlainOkBoxOwnedByTheWindowThenTheEndWithCodeZero) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Only the OK button: no icon is added to it.
+  EXPECT_EXIT(FailTheStart(ui::WindowHandle{77}, "Create DriverEvent Failed,Now Exit..."),
+              testing::ExitedWithCode(0),
+              testing::HasSubstr("box \"Create DriverEvent Failed,Now Exit...\" caption Tamri owner 77 flags 0\n"));
+}
+#endif
 
 class StartupTest : public WindowTest {};
 

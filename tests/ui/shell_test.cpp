@@ -31,16 +31,24 @@ class ShellTest : public ::testing::Test {
   }
 };
 
-TEST_F(ShellTest, ABoxWithoutIconGetsTheExclamationAndTheProgramsNameAsCaption) {
+// The library's box adds the exclamation icon where none is given; the
+// platform's shows exactly the flags it is given. Both are captioned with
+// the program's name.
+TEST_F(ShellTest, TheLibrarysBoxAddsTheExclamationWhereNoIconIsGivenThePlatformsShowsItsFlags) {
   struct Case {
+    bool platforms;
     unsigned flags;
     unsigned shown;
   };
   const Case cases[] = {
-      {ui::MbOk, ui::MbOk | ui::MbIconExclamation},
-      {ui::MbOkCancel | ui::MbDefButton2, ui::MbOkCancel | ui::MbDefButton2 | ui::MbIconExclamation},
-      {ui::MbOk | ui::MbIconStop, ui::MbOk | ui::MbIconStop},
-      {ui::MbYesNo | ui::MbIconExclamation | ui::MbDefButton2, ui::MbYesNo | ui::MbIconExclamation | ui::MbDefButton2},
+      {false, ui::MbOk, ui::MbOk | ui::MbIconExclamation},
+      {false, ui::MbOkCancel | ui::MbDefButton2, ui::MbOkCancel | ui::MbDefButton2 | ui::MbIconExclamation},
+      {false, ui::MbOk | ui::MbIconStop, ui::MbOk | ui::MbIconStop},
+      {false, ui::MbYesNo | ui::MbIconExclamation | ui::MbDefButton2,
+       ui::MbYesNo | ui::MbIconExclamation | ui::MbDefButton2},
+      {true, ui::MbOk, ui::MbOk},
+      {true, ui::MbYesNo | ui::MbDefButton2, ui::MbYesNo | ui::MbDefButton2},
+      {true, ui::MbOk | ui::MbIconStop, ui::MbOk | ui::MbIconStop},
   };
   hl::SetAppName("Renamed");
   std::vector<hl::BoxRequest> seen;
@@ -49,9 +57,9 @@ TEST_F(ShellTest, ABoxWithoutIconGetsTheExclamationAndTheProgramsNameAsCaption) 
     return ui::IdOk;
   });
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.flags);
+    SCOPED_TRACE(::testing::Message() << (c.platforms ? "platform's " : "library's ") << c.flags);
     seen.clear();
-    ui::MessageBox(WindowHandle{77}, "text", c.flags);
+    (c.platforms ? ui::PlatformMessageBox : ui::MessageBox)(WindowHandle{77}, "text", c.flags);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].flags, c.shown);
     EXPECT_EQ(seen[0].caption, "Renamed");

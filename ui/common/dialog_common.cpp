@@ -1,5 +1,6 @@
-// What the dialog class does the same on every backend: the base handlers
-// and the data exchange, over the backend's controls.
+// What the dialog class does the same on every backend: the base handlers,
+// the data exchange over the backend's controls, and the library's message
+// box over the platform's.
 #include "ui/common/dialog_common.h"
 
 #include "ui/dialog.h"
@@ -43,6 +44,11 @@ void ExchangeText(DataExchange& dx, int id, std::string& value) {
     return;
   }
   detail::LoadExchangedText(control, value);
+}
+
+int MessageBox(WindowHandle owner, const std::string& text, unsigned flags) {
+  if ((flags & MbIconMask) == 0) flags |= MbIconExclamation;
+  return PlatformMessageBox(owner, text, flags);
 }
 
 }  // namespace ui

@@ -78,7 +78,7 @@ struct BoxRequest {
   WindowHandle owner = NoWindow;
   std::string caption;
   std::string text;
-  unsigned flags = 0;  // after the exclamation icon was added where none was given
+  unsigned flags = 0;  // as shown: with the icon MessageBox adds where none was given
 };
 // Answers each message box on the thread that shows it. Without a responder a
 // box answers its default button and is kept in UnansweredBoxes().

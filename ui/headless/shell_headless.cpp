@@ -117,8 +117,7 @@ IconHandle LoadIcon(int id) {
   return id == IDR_MAINFRAME ? headless::kIconHandleBase + static_cast<IconHandle>(id) : 0;
 }
 
-int MessageBox(WindowHandle owner, const std::string& text, unsigned flags) {
-  if ((flags & MbIconMask) == 0) flags |= MbIconExclamation;
+int PlatformMessageBox(WindowHandle owner, const std::string& text, unsigned flags) {
   const headless::BoxRequest request{owner, AppName(), text, flags};
   if (const headless::BoxResponder responder = headless::Copy(&headless::Shell::boxResponder)) {
     return responder(request);

@@ -84,8 +84,7 @@ IconHandle LoadIcon(int id) {
   return reinterpret_cast<IconHandle>(LoadIconA(Module(), MAKEINTRESOURCEA(id)));
 }
 
-int MessageBox(WindowHandle owner, const std::string& text, unsigned flags) {
-  if ((flags & MbIconMask) == 0) flags |= MbIconExclamation;
+int PlatformMessageBox(WindowHandle owner, const std::string& text, unsigned flags) {
   return MessageBoxA(ToHwnd(owner), text.c_str(), AppName().c_str(), flags);
 }
 

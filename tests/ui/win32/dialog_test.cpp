@@ -443,23 +443,30 @@ TEST(Win32Dialog, AMessageBoxFromAnotherThreadWhileTheDialogRuns) {
   EXPECT_EQ(iconShown, ui::probe::ExclamationIcon());
 }
 
+// The library's box adds the exclamation icon where none is given; the
+// platform's shows exactly its flags.
 TEST(Win32Dialog, MessageBoxesShowTheirButtonsAndIconAndAnswer) {
   struct Case {
+    bool platforms;
     unsigned flags;
     std::vector<int> buttons;
     int press;
     ui::IconHandle icon;
   };
   const Case cases[] = {
-      {ui::MbOk, {ui::IdOk}, ui::IdOk, ui::probe::ExclamationIcon()},
-      {ui::MbYesNo | ui::MbIconExclamation | ui::MbDefButton2, {ui::IdYes, ui::IdNo}, ui::IdYes,
+      {false, ui::MbOk, {ui::IdOk}, ui::IdOk, ui::probe::ExclamationIcon()},
+      {false, ui::MbYesNo | ui::MbIconExclamation | ui::MbDefButton2, {ui::IdYes, ui::IdNo}, ui::IdYes,
        ui::probe::ExclamationIcon()},
-      {ui::MbOkCancel | ui::MbIconStop, {ui::IdOk, ui::IdCancel}, ui::IdCancel, ui::probe::StopIcon()},
+      {false, ui::MbOkCancel | ui::MbIconStop, {ui::IdOk, ui::IdCancel}, ui::IdCancel, ui::probe::StopIcon()},
+      {true, ui::MbOk, {ui::IdOk}, ui::IdOk, 0},
+      {true, ui::MbOk | ui::MbIconStop, {ui::IdOk}, ui::IdOk, ui::probe::StopIcon()},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.flags);
+    SCOPED_TRACE(::testing::Message() << (c.platforms ? "platform's " : "library's ") << c.flags);
     int answer = 0;
-    std::thread asker([&] { answer = ui::MessageBox(NoWindow, "Sure to upgrade?", c.flags); });
+    std::thread asker([&] {
+      answer = (c.platforms ? ui::PlatformMessageBox : ui::MessageBox)(NoWindow, "Sure to upgrade?", c.flags);
+    });
     const WindowHandle box = ui::probe::WaitForDialogWindow(ui::AppName(), kDeadlineMs);
     if (box == NoWindow) {
       ADD_FAILURE() << "no message box";
