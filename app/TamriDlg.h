@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,20 @@ class CTamriDlg : public ui::Dialog {
   // A pause of the driver thread that ends early when the thread must end;
   // false then.
   bool DriverSleep(uint32_t ms);
+
+  // The device is seen leaving: a detection or a search that found no
+  // device port. Driver thread.
+  void DeviceLeft();
+
+  // What the device did since the running transfer started, for the
+  // transfer's finish: the start clears it; the device seen leaving marks
+  // it Left, and a found action after that FoundAgain.
+  enum class SinceTransferStart { Unchanged, Left, FoundAgain };
+  std::atomic<SinceTransferStart> sinceTransferStart_{SinceTransferStart::Unchanged};
+  // Held by the found action while it takes the device and by the finish
+  // while it decides and forgets, so that neither sees half the other's
+  // values.
+  std::mutex foundMutex_;
 
   plat::Thread driverThread_;
   // A close waits for the device's answer: the answer or timer 117 ends the

@@ -159,12 +159,21 @@ void CTamriDlg::ShutdownDriverThread() {
 bool CTamriDlg::DriverSleep(uint32_t ms) { return ThreadExitEvent().Wait(ms) != plat::WaitResult::Signaled; }
 
 void CTamriDlg::FoundDevice(bool withVersion) {
-  DeviceDiagPort = Link.Dll_GetDiagportReq();
-  download::DeviceDiagMode = Link.Dll_GetDiagModeReq();
-  DeviceState = StateFound;
+  const int32_t port = Link.Dll_GetDiagportReq();
+  const int32_t mode = Link.Dll_GetDiagModeReq();
+  {
+    std::lock_guard lock(foundMutex_);
+    SinceTransferStart left = SinceTransferStart::Left;
+    sinceTransferStart_.compare_exchange_strong(left, SinceTransferStart::FoundAgain);
+    DeviceDiagPort = port;
+    download::DeviceDiagMode = mode;
+    DeviceState = StateFound;
+  }
   EnableActionButtons(true);
   SetStatus(withVersion ? "Found Device. " + VersionText() : "Found Device.");
 }
+
+void CTamriDlg::DeviceLeft() { sinceTransferStart_ = SinceTransferStart::Left; }
 
 void CTamriDlg::EndWithCancel() { EndDialog(ui::IdCancel); }
 
@@ -172,6 +181,7 @@ void CTamriDlg::OnModemDetect() {
   if (ModemDetectResult != 0) {
     DeviceState = StatePortsPresent;
   } else {
+    DeviceLeft();
     Link.Dll_Disconnect(0);
   }
   SetTimer(TIMER_SEARCH_PORT, kSearchDelayMs);
@@ -296,6 +306,7 @@ void CTamriDlg::HandleIndication(unsigned char id, const char* data, int32_t len
           ui::MessageBox(Handle(), "Failed to connect device!", ui::MbOk | ui::MbIconStop);
         }
       } else if (first == 0) {
+        DeviceLeft();
         VersionClass = 0;
         DeviceState = StateNoDevice;
         EnableActionButtons(false);

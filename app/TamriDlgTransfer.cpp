@@ -88,6 +88,7 @@ void CTamriDlg::FillJob(int32_t comPort) {
 void CTamriDlg::StartTransfer(int32_t comPort, int32_t busy, int (*starter)(const DownloadJob*)) {
   FillJob(comPort);
   TransferBusy = busy;
+  sinceTransferStart_ = SinceTransferStart::Unchanged;
   if (starter(&DownloadJobBlock) != 0) {
     // No worker: nothing changed but the job block.
     TransferBusy = 0;
@@ -122,18 +123,26 @@ void CTamriDlg::OnUploadImage() {
 void CTamriDlg::OnDlFinish() {
   TransferBusy = 0;
   ui::SendProgress(ProgressBar, 0);
-  // The device restarts at a transfer's end and may be found again before
-  // the engine's last steps are done (writing the upload's file can take
-  // longer). The found action has then turned the buttons back on, which the
-  // start had turned off: what it took (the port, a port the scan left in
-  // the slot for the next transfer) is the device as it is now.
-  if (DeviceState == StateFound && ui::IsWindowEnabled(Item(IDOK_BUTTON))) return;
-  // The engine closed its port at the end of the transfer; a port a scan
-  // left in the slot since then is closed here, not leaked.
-  handoff::ScanDiagPortHandle.Clear();
-  DeviceDiagPort = -1;
-  download::DeviceDiagMode = 0;
-  DeviceState = StateNoDevice;
+  {
+    std::lock_guard lock(foundMutex_);
+    // The device restarts at a transfer's end and may be found again before
+    // the engine's last steps are done (writing the upload's file can take
+    // longer): what a found action took after the device left (the port, a
+    // port the scan left in the slot for the next transfer) is the device as
+    // it is now. A found action before it left (a change of the port map
+    // reruns the search during the transfer) took the device as it was
+    // before its restart: forgotten like any other.
+    if (sinceTransferStart_ == SinceTransferStart::FoundAgain && DeviceState == StateFound) return;
+    // The engine closed its port at the end of the transfer; a port a scan
+    // left in the slot since then is closed here, not leaked.
+    handoff::ScanDiagPortHandle.Clear();
+    DeviceDiagPort = -1;
+    download::DeviceDiagMode = 0;
+    DeviceState = StateNoDevice;
+  }
+  // Off until the device is found again, also when a found action during
+  // the transfer had turned them on.
+  EnableActionButtons(false);
 }
 
 void CTamriDlg::OnCancel() {

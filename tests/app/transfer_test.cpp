@@ -201,27 +201,85 @@ TEST_F(TransferTest, TheEnginesFinishClearsTheTransferAndKeepsTheStatus) {
 
 // The device restarts at a transfer's end and can be found again before the
 // engine's finish comes (its last steps, such as writing the upload's file,
-// take longer): the finish then leaves the device found, with its port.
-TEST_F(TransferTest, TheEnginesFinishAfterTheDeviceWasFoundAgainKeepsIt) {
-  dialog_->TransferBusy = 2;
-  ui::SendProgress(dialog_->Item(IDC_PROGRESS), 100);
-  ui::EnableWindow(dialog_->Item(IDOK_BUTTON), false);
-  ui::EnableWindow(dialog_->Item(IDC_UPLOAD_IMAGE), false);
+// take longer): the finish then leaves the device found, with its port. A
+// device found while the transfer ran but before it left (a change of the
+// port map reruns the search) is the device as it was before that end: the
+// finish forgets it, so the next transfer takes neither its port nor its
+// diagnostic mode.
+enum class DuringTransfer {
+  Found,       // a search finds the device and the found action runs
+  Left,        // a detection without device ports, its search finds none
+  Detected0,   // only the detection without device ports before the search
+};
+
+struct FinishCase {
+  const char* name;
+  std::vector<DuringTransfer> steps;
+  bool kept;
+};
+
+class FinishTest : public TransferTest, public ::testing::WithParamInterface<FinishCase> {
+ protected:
+  // A detection's search runs one second after it.
+  void DetectNoDevicePorts() {
+    link_.ClearCalls();
+    Indicate(IdModemDetect, {0});
+    ASSERT_TRUE(link_.WaitForCall("SearchPort", kWaitMs));
+    ui::headless::Sync(window_);
+  }
+};
+
+TEST_P(FinishTest, TheDeviceFoundAfterItLeftIsKeptAnyOtherIsForgotten) {
+  const FinishCase& c = GetParam();
+  // An upload whose worker ends at once; the finish is posted as the engine
+  // posts it after a transfer that worked.
+  WriteUnusableProgrammer();
+  TypeFolder(folder_);
+  Press(IDC_UPLOAD_IMAGE);
+  ASSERT_EQ(dialog_->TransferBusy, 2);
+  download::workers_testing::JoinWorkers();
   link_.SetDiagMode(1);
-  FindWithVersion("NV6246-DC-0520");
-  ASSERT_TRUE(Enabled(IDOK_BUTTON));
+  for (const DuringTransfer step : c.steps) {
+    switch (step) {
+      case DuringTransfer::Found:
+        FindWithVersion("NV6246-DC-0520");
+        ASSERT_EQ(DeviceState, StateFound);
+        break;
+      case DuringTransfer::Left:
+        ASSERT_NO_FATAL_FAILURE(DetectNoDevicePorts());
+        Indicate(IdPortScanResult, {0, 0});
+        ASSERT_EQ(Status(), "Searching Device...");
+        break;
+      case DuringTransfer::Detected0:
+        ASSERT_NO_FATAL_FAILURE(DetectNoDevicePorts());
+        break;
+    }
+  }
+  ui::SendProgress(dialog_->Item(IDC_PROGRESS), 100);
+  const std::string status = Status();
 
   ui::PostCommand(window_, ID_DL_FINISH);
   ui::headless::Sync(window_);
   EXPECT_EQ(dialog_->TransferBusy, 0);
   EXPECT_EQ(ControlOf(IDC_PROGRESS).progress, 0);
-  EXPECT_EQ(Status(), "Found Device. NV6246-DC-0520");
-  EXPECT_TRUE(Enabled(IDOK_BUTTON));
-  EXPECT_TRUE(Enabled(IDC_UPLOAD_IMAGE));
-  EXPECT_EQ(dialog_->DeviceDiagPort, 7);
-  EXPECT_EQ(download::DeviceDiagMode, 1);
-  EXPECT_EQ(DeviceState, StateFound);
+  EXPECT_EQ(Status(), status);
+  EXPECT_EQ(Enabled(IDOK_BUTTON), c.kept);
+  EXPECT_EQ(Enabled(IDC_UPLOAD_IMAGE), c.kept);
+  EXPECT_EQ(dialog_->DeviceDiagPort, c.kept ? 7 : -1);
+  EXPECT_EQ(download::DeviceDiagMode, c.kept ? 1 : 0);
+  EXPECT_EQ(DeviceState, c.kept ? StateFound : StateNoDevice);
 }
+
+using enum DuringTransfer;
+INSTANTIATE_TEST_SUITE_P(
+    Finishes, FinishTest,
+    ::testing::Values(FinishCase{"FoundBeforeItLeft", {Found}, false},
+                      FinishCase{"FoundThenLeft", {Found, Left}, false},
+                      FinishCase{"LeftThenFoundAgain", {Left, Found}, true},
+                      FinishCase{"DetectedGoneThenFoundByTheSearch", {Detected0, Found}, true},
+                      FinishCase{"FoundBeforeItLeftAndAgainAfter", {Found, Left, Found}, true},
+                      FinishCase{"FoundAgainThenLeftAgain", {Left, Found, Left}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransferTest, NoSecondStartWhileAWorkerRuns) {
   // The engine's limits on a scale that leaves the worker waiting long
