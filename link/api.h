@@ -8,6 +8,8 @@
 // the ordinals of nuvo_link.def; elsewhere there is one calling convention.
 #pragma once
 
+#include "plat/notify_record.h"
+
 #if defined(_WIN32)
 #define DLL_STDCALL __stdcall
 #else
@@ -19,9 +21,11 @@ class linklayer;
 extern "C" {
 
 // Registers the event set whenever indications were queued: an event handle
-// (on Windows an event HANDLE, elsewhere what plat::Event::NotifyHandle
-// gives, from any program's copy of the platform layer). Null keeps the one
-// registered before. Always 1.
+// (on Windows an event HANDLE; elsewhere the address of a NuvoNotifyRecord,
+// plat/notify_record.h, which says how a caller makes one, or what
+// plat::Event::NotifyHandle gives from any program's copy of the platform
+// layer). A value that is no such handle is kept but sets nothing. Null
+// keeps the one registered before. Always 1.
 int Dll_SetNotify(void* event);
 
 // Opens the AT port on the modem port of the last scan; true when it is

@@ -46,10 +46,11 @@ class Event {
 
   // A handle for code that knows nothing of this class, such as a module
   // loaded at run time with a platform layer of its own: SetNotifyHandle sets
-  // the event through it. On Windows it is the event's HANDLE. Null for no
-  // event. Keep the event while anything may set it through the handle; a
-  // handle that outlives its event sets nothing (on Windows, as any closed
-  // HANDLE, it may name another object by then).
+  // the event through it. On Windows it is the event's HANDLE, elsewhere the
+  // address of a NuvoNotifyRecord (plat/notify_record.h). Null for no event.
+  // Keep the event while anything may set it through the handle; a handle
+  // that outlives its event sets nothing (on Windows, as any closed HANDLE,
+  // it may name another object by then).
   void* NotifyHandle() const;
 
   struct Impl;
@@ -59,8 +60,10 @@ class Event {
 };
 
 // Sets the event behind a handle from Event::NotifyHandle, whichever copy of
-// the platform layer made it; false for a null handle or when the event
-// cannot be set.
+// the platform layer made it (elsewhere than on Windows also a record that
+// another caller made, plat/notify_record.h); false for a null handle, when
+// the event cannot be set, and for a value that is no handle, which is
+// ignored without a fault.
 bool SetNotifyHandle(void* handle);
 
 }  // namespace plat

@@ -1,11 +1,15 @@
+#include <fcntl.h>
+#include <limits.h>
 #include <linux/futex.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -14,6 +18,7 @@
 
 #include "event_internal.h"
 #include "plat/event.h"
+#include "plat/notify_record.h"
 
 namespace plat {
 namespace {
@@ -52,30 +57,20 @@ Hub& TheHub() {
   return *hub;
 }
 
-}  // namespace
-
-extern "C" {
-// What a notify handle points to. Plain C layout, read by whichever copy of
-// this layer is handed the handle (a module loaded at run time has its own
-// copy, with its own hub); the function belongs to the copy that made the
-// event and sets it under that copy's lock.
-struct NotifyRecord {
-  uint32_t magic;
-  int (*set)(void* context);
-  void* context;
-};
-}
-
-namespace {
-
-// "NTF" and the record's layout version.
-constexpr uint32_t kNotifyMagic = 0x4E544602u;
+// The layout that plat/notify_record.h tells other languages.
+static_assert(offsetof(NuvoNotifyRecord, self) == 8 && offsetof(NuvoNotifyRecord, set) == 8 + sizeof(void*) &&
+              offsetof(NuvoNotifyRecord, context) == 8 + 2 * sizeof(void*) &&
+              sizeof(NuvoNotifyRecord) == 8 + 3 * sizeof(void*) && alignof(NuvoNotifyRecord) == alignof(void*));
 
 // An event's handle, made the first time it is asked for and never freed:
 // another copy of this layer may keep the handle as long as it likes. The
 // event is held weakly, so a handle that outlived its event sets nothing.
+// The record is read by whichever copy of this layer is handed the handle (a
+// module loaded at run time has its own copy, with its own hub); its
+// function belongs to the copy that made the event and sets it under that
+// copy's lock.
 struct OwnRecord {
-  NotifyRecord record;
+  NuvoNotifyRecord record;
   std::weak_ptr<Event::Impl> event;  // written once, before the handle is handed out
 };
 
@@ -260,7 +255,7 @@ void* Event::NotifyHandle() const {
   if (!impl_) return nullptr;
   if (impl_->record == nullptr) {
     auto own = std::make_unique<OwnRecord>();
-    own->record = {kNotifyMagic, &SetFromRecord, own.get()};
+    own->record = {NUVO_NOTIFY_MAGIC, NUVO_NOTIFY_VERSION, &own->record, &SetFromRecord, own.get()};
     own->event = impl_;
     impl_->record = own.get();
     Records().push_back(std::move(own));
@@ -268,10 +263,34 @@ void* Event::NotifyHandle() const {
   return &impl_->record->record;
 }
 
+// A handle comes from outside: from our own events, from another copy of
+// this layer (the module's, or the program's that loaded it), from a caller
+// in another language, or by mistake from anywhere (a stale or made-up
+// value). Windows' SetEvent fails on a bad handle; here it must be refused
+// just as harmlessly, never read where it cannot be read, and no function
+// pointer may be called unless it is part of a record.
+//
+// Why this check: a list of the records this copy made does not know those
+// of other copies or foreign callers, and a list shared by all copies would
+// need a symbol that the module's export list hides and that a foreign caller
+// could not reach. Reading the memory directly faults on an unmapped address,
+// and catching the fault would take the process's signal handling. Asking
+// whether the pages are mapped (mincore, msync) says nothing of whether they
+// are readable, and they may go between the look and the read. So the kernel
+// copies the candidate's bytes (CopyIfReadable), failing instead of faulting
+// on any byte that cannot be read, and the copy is checked and used, so that
+// nothing can change between check and call. A record carries its own
+// address: memory that happens to hold the magic is not taken for one, nor
+// is a copy of a record, and the magic and version refuse other layouts (the
+// earlier one had no version field and another magic).
 bool SetNotifyHandle(void* handle) {
-  if (handle == nullptr) return false;
-  const auto* record = static_cast<const NotifyRecord*>(handle);
-  return record->magic == kNotifyMagic && record->set != nullptr && record->set(record->context) != 0;
+  if (handle == nullptr || reinterpret_cast<uintptr_t>(handle) % alignof(NuvoNotifyRecord) != 0) return false;
+  NuvoNotifyRecord record;
+  if (!posix::CopyIfReadable(handle, &record, sizeof record)) return false;
+  if (record.magic != NUVO_NOTIFY_MAGIC || record.version != NUVO_NOTIFY_VERSION || record.self != handle ||
+      record.set == nullptr)
+    return false;
+  return record.set(record.context) != 0;
 }
 
 WaitAnyResult Event::WaitAny(std::span<const Event* const> events, uint32_t ms) {
@@ -311,6 +330,49 @@ EventRef RetainEvent(const Event& event) {
 
 void SetRetained(const EventRef& event) {
   if (event) SetImpl(*event);
+}
+
+namespace {
+
+// Set once the system refuses process_vm_readv (a sandbox's system-call
+// filter: EPERM or ENOSYS); the pipe does the same copy then.
+std::atomic<bool> vmReadRefused{false};
+
+// 1 copied, 0 not readable, -1 the call itself was refused.
+int CopyByVmRead(const void* address, void* out, size_t size) {
+  iovec local{out, size};
+  iovec remote{const_cast<void*>(address), size};
+  const ssize_t copied = ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0);
+  if (copied == static_cast<ssize_t>(size)) return 1;
+  // Short, or failed (EFAULT): the bytes run into memory that cannot be read.
+  if (copied < 0 && (errno == EPERM || errno == ENOSYS)) return -1;
+  return 0;
+}
+
+// The kernel reads the bytes to put them in the pipe, and fails the write
+// with EFAULT when it cannot. A pipe of its own for each copy: nothing of
+// another call's can be in it, and up to PIPE_BUF bytes (far more than a
+// record) go into an empty pipe at once, never blocking.
+bool CopyByPipe(const void* address, void* out, size_t size) {
+  if (size > PIPE_BUF) return false;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  const bool copied = ::write(fds[1], address, size) == static_cast<ssize_t>(size) &&
+                      ::read(fds[0], out, size) == static_cast<ssize_t>(size);
+  ::close(fds[0]);
+  ::close(fds[1]);
+  return copied;
+}
+
+}  // namespace
+
+bool CopyIfReadable(const void* address, void* out, size_t size, Probe probe) {
+  if (probe == Probe::Pipe) return CopyByPipe(address, out, size);
+  if (probe == Probe::Any && vmReadRefused.load(std::memory_order_relaxed)) return CopyByPipe(address, out, size);
+  const int copied = CopyByVmRead(address, out, size);
+  if (copied >= 0 || probe == Probe::VmRead) return copied > 0;
+  vmReadRefused.store(true, std::memory_order_relaxed);
+  return CopyByPipe(address, out, size);
 }
 
 }  // namespace posix

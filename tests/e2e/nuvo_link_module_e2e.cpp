@@ -3,6 +3,7 @@
 // a version request made through them against the simulated device.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +14,9 @@
 #include "plat/environment.h"
 #include "plat/event.h"
 #include "sim/device.h"
+#include "support/foreign_notify.h"
 #include "support/port_kit.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -102,6 +105,49 @@ TEST_F(LinkModule, DrivesTheDeviceThroughTheExportedFunctions) {
   ASSERT_EQ(version[0].payload.size(), 120u);
   EXPECT_EQ(std::string(version[0].payload.c_str() + 30), "M6275A-V9");
   EXPECT_EQ(version[1], (Indication{kOk, "OK"}));
+}
+
+// Takes indications by polling, as a caller whose handle wakes nobody must,
+// until one with `id` came; false when none did within 20 real seconds.
+bool PolledUntil(ReadDateFn readDate, int id) {
+  return testkit::Eventually(
+      [&] {
+        int got = 0;
+        int length = 0;
+        char data[1024];
+        while (readDate(&got, data, &length)) {
+          if (got == id) return true;
+        }
+        return false;
+      },
+      std::chrono::seconds(20));
+}
+
+// The module's platform layer checks the handle it is given: a record that a
+// caller in another language made is set, and a value that is no handle is
+// ignored while the link goes on. No device: each scan reports no port. The
+// module stays loaded from one test to the next, so this one polls and
+// expects nothing of what came before.
+TEST_F(LinkModule, SetsAForeignRecordAndIgnoresWhatIsNoHandle) {
+  ASSERT_TRUE(module_.Open(NUVO_LINK_MODULE)) << module_.Error();
+  const auto setNotify = Fn<SetNotifyFn>(module_, "Dll_SetNotify");
+  const auto searchPort = Fn<NoArgumentFn>(module_, "Dll_SearchPort");
+  const auto readDate = Fn<ReadDateFn>(module_, "Dll_ReadDate");
+  static unsigned char garbage[64];
+  for (size_t i = 0; i < sizeof garbage; ++i) garbage[i] = static_cast<unsigned char>(i * 37 + 11);
+  void* const foreign = ForeignNotifyMake(1);
+  ASSERT_NE(foreign, nullptr);
+
+  for (void* const notAHandle : {reinterpret_cast<void*>(0x10), static_cast<void*>(garbage)}) {
+    ASSERT_EQ(setNotify(notAHandle), 1);
+    ASSERT_TRUE(searchPort());
+    EXPECT_TRUE(PolledUntil(readDate, kPortScanResult));
+  }
+  ASSERT_EQ(setNotify(foreign), 1);
+  ASSERT_TRUE(searchPort());
+  EXPECT_TRUE(PolledUntil(readDate, kPortScanResult));
+  // The record is set right after the result was queued.
+  EXPECT_TRUE(testkit::Eventually([&] { return ForeignNotifySets(foreign) >= 1; }));
 }
 
 }  // namespace

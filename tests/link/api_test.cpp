@@ -18,7 +18,9 @@
 #include "link/linklayer.h"
 #include "link_test_support.h"
 #include "plat/clock.h"
+#include "plat/guarded_bytes.h"
 #include "plat/serial_map.h"
+#include "support/foreign_notify.h"
 #include "support/port_kit.h"
 
 namespace {
@@ -205,6 +207,44 @@ TEST_F(Api, SetNotifyWithNullKeepsTheEvent) {
   link_.Notify();
   EXPECT_EQ(first.Wait(0), plat::WaitResult::Signaled);
 }
+
+#if !defined(_WIN32)
+// The handle is whatever the caller gives (on Windows an event HANDLE, which
+// the system checks). A record that a caller in another language made sets
+// its caller on each indication; any other value is ignored, never followed,
+// and the indications are queued all the same.
+TEST_F(Api, SetNotifyTakesAForeignRecordAndIgnoresWhatIsNoHandle) {
+  void* const foreign = ForeignNotifyMake(1);
+  ASSERT_NE(foreign, nullptr);
+  plat::GuardedBytes guarded(64);
+  ASSERT_TRUE(guarded.Valid());
+  const char blank[8] = {};
+  char* const unreadable = const_cast<char*>(guarded.Place(blank, sizeof blank)) + sizeof blank;
+  static unsigned char garbage[64];
+  for (size_t i = 0; i < sizeof garbage; ++i) garbage[i] = static_cast<unsigned char>(i * 37 + 11);
+
+  const struct {
+    const char* name;
+    void* handle;
+    int sets;  // the foreign record's count after the indication
+  } cases[] = {
+      {"foreign record", foreign, 1},
+      {"low", reinterpret_cast<void*>(0x10), 1},
+      {"unreadable", unreadable, 1},
+      {"misaligned", static_cast<char*>(foreign) + 4, 1},
+      {"garbage", garbage, 1},
+      {"foreign record again", foreign, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Dll_SetNotify(c.handle), 1);
+    ASSERT_TRUE(LinkLayerPeer::AppendReadData(link_, "OK\r\n", 4));
+    LinkLayerPeer::ParseReadData(link_);
+    EXPECT_EQ(linktest::TakeAll(*link_.pReadQ), (std::vector<Indication>{{IdOk, "OK"}}));
+    EXPECT_EQ(ForeignNotifySets(foreign), c.sets);
+  }
+}
+#endif
 
 TEST_F(Api, ConnectAndDisconnect) {
   testkit::TempDeviceRoot root;
