@@ -7,18 +7,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 #include "app/TamriDlg.h"
 #include "app/efs_write.h"
 #include "app/vendor_library.h"
 #include "plat/clock.h"
 #include "plat/debug.h"
+#include "plat/file.h"
 #include "plat/thread.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
@@ -27,8 +26,6 @@
 EfsWriteJob EfsJob;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* kTempFileDevName = "FILE_DEV";
 constexpr unsigned short kReadPacketSize = 1000;
@@ -184,15 +181,15 @@ int CTamriDlg::StartEfsWrite(const char* efsPath, const char* localFile) {
       ui::MessageBox(Handle(), kLocalPathTooLong, ui::MbOk);
       return false;
     }
-    std::error_code error;
-    const fs::file_status status = local.empty() ? fs::file_status{} : fs::status(local, error);
-    if (!fs::exists(status)) {
+    // By the narrow name, as the library is handed it and opens it (on
+    // Windows in the ANSI code page); a folder has a status too, of size 0.
+    const plat::FileStatus status = plat::GetFileStatus(local.c_str());
+    if (status.kind == plat::FileKind::None) {
       ui::MessageBox(Handle(), local + " doesn't exist!", ui::MbOk);
       return false;
     }
-    std::uintmax_t size = fs::is_regular_file(status) ? fs::file_size(local, error) : 0;
-    if (error) size = 0;
-    if (size > static_cast<std::uintmax_t>(std::numeric_limits<int32_t>::max())) {
+    const uint64_t size = status.size;
+    if (size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
       ui::MessageBox(Handle(), local + " is too large: at most 2147483647 bytes can be written.", ui::MbOk);
       return false;
     }

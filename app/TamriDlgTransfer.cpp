@@ -3,9 +3,7 @@
 // engine's ID_DL_FINISH clears the transfer; closing warns during a transfer
 // and puts the device back by its firmware's class before the dialog ends.
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "app/Tamri.h"
 #include "app/TamriDlg.h"
@@ -14,6 +12,7 @@
 #include "handoff/scan_diag_port.h"
 #include "download/workers.h"
 #include "plat/clock.h"
+#include "plat/file.h"
 #include "res/resource.h"
 #include "ui/dialog.h"
 
@@ -31,9 +30,11 @@ constexpr int kRestartFunctionality = 6;
 constexpr const char* kFolderTooLong = "The folder path is too long: at most 259 characters are possible.";
 constexpr const char* kTransferRunning = "A transfer is still in progress. Please wait until it has ended.";
 
+// A programmer file the engine would open: the path formed as the engine
+// forms it (a bare drive "C:" names its root), read by the name fopen takes,
+// and a regular file, which a folder of that name is not.
 bool FileExists(const std::string& folder, const char* name) {
-  std::error_code error;
-  return std::filesystem::exists(std::filesystem::path(folder) / name, error);
+  return plat::GetFileStatus(plat::PathInFolder(folder, name).c_str()).kind == plat::FileKind::Regular;
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 #include "download/images.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <new>
-#include <system_error>
 
 #include "handoff/never_destroyed.h"
+#include "plat/file.h"
 
 namespace download {
 namespace {
@@ -35,9 +34,9 @@ int HexDigitValue(char c) {
 
 std::unique_ptr<uint8_t[]> LoadFile(const char* path, int32_t* length) {
   // A directory or a device would open (or not) differently per platform and
-  // has no meaningful size: only regular files are images.
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return nullptr;
+  // has no meaningful size: only regular files are images. The status is
+  // read by the same narrow name as fopen takes.
+  if (plat::GetFileStatus(path).kind != plat::FileKind::Regular) return nullptr;
 
   File file(std::fopen(path, "rb"));
   if (!file) return nullptr;

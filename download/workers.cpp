@@ -1,7 +1,6 @@
 #include "download/workers.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "download/images.h"
 #include "download/status.h"
 #include "download/transport.h"
+#include "plat/file.h"
 #include "plat/thread.h"
 #include "ui/window.h"
 
@@ -21,8 +21,6 @@ char FilePathBuffer[FilePathBufferSize];
 
 namespace {
 
-// The fixed names are appended to the folder with the platform's separator.
-constexpr char kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
 constexpr const char* kProgrammerHexName = "armprg.hex";
 constexpr const char* kProgrammerHexFallbackName = "NPRG6246.HEX";
 constexpr const char* kDeviceImageName = "NuvoDownload.bin";
@@ -115,7 +113,8 @@ int StartWorkerThread(const DownloadJob* job, uint32_t (*threadProc)(const Downl
 }
 
 const char* BuildFilePath(const char* folder, const char* name) {
-  std::snprintf(FilePathBuffer, sizeof FilePathBuffer, "%s%c%s", folder, kSeparator, name);
+  // The window's check before a start forms the same path (plat::PathInFolder).
+  std::snprintf(FilePathBuffer, sizeof FilePathBuffer, "%s%c%s", folder, plat::kPathSeparator, name);
   return FilePathBuffer;
 }
 

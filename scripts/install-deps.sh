@@ -5,7 +5,8 @@
 # With --windows also the mingw-w64 cross compilers and wine for the
 # 32-bit Windows build and its tests (and the 64-bit ones for machines that
 # run no 32-bit x86 code), Xvfb and the screenshot tools of the end-to-end
-# run (xwd, netpbm).
+# run (xwd, netpbm), and the locale sources from which the code page 936
+# run under wine builds its zh_CN.UTF-8 (locales).
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev clang libclang-rt-14-dev)
@@ -13,7 +14,7 @@ windows=0
 [[ "${1:-}" == "--windows" ]] && windows=1
 if ((windows)); then
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 socat xvfb gcc-multilib
-             x11-apps netpbm)
+             x11-apps netpbm locales)
 fi
 
 missing=()

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native suite (release, then under
 # AddressSanitizer + UBSan and ThreadSanitizer), then the 32-bit Windows
-# build's suite under wine, then the product end to end under wine (its
+# build's suite under wine (and its cases about names beyond ASCII once more
+# with the ANSI code page 936), then the product end to end under wine (its
 # window against the simulated device). Where this machine cannot start
-# 32-bit wine, the last two run on the 64-bit Windows build. Exits non-zero
+# 32-bit wine, the runs under wine use the 64-bit Windows build. Exits non-zero
 # on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,6 +42,8 @@ if [[ $windows_build != build/mingw ]]; then
   cmake --build "$windows_build"
 fi
 tools/win32/wine-test.sh "$windows_build"
+echo "=== Windows names beyond ASCII under wine with the ANSI code page 936 ==="
+tools/win32/wine-codepage-test.sh "$windows_build"
 
 echo "=== the product end to end under wine: the window against the simulated device ==="
 tools/win32/wine-e2e.sh "$windows_build"

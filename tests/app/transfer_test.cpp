@@ -3,6 +3,7 @@
 // while a transfer runs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,9 +16,11 @@
 #include "download/workers.h"
 #include "link/ids.h"
 #include "plat/clock.h"
+#include "plat/file.h"
 #include "res/resource.h"
 #include "sim/package.h"
 #include "support/port_kit.h"
+#include "testkit/directory.h"
 #include "window_fixture.h"
 
 namespace {
@@ -132,6 +135,62 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StartCase{"Download", IDOK_BUTTON, true, 1, "armprg.hex"},
                       StartCase{"DownloadWithTheOtherProgrammer", IDOK_BUTTON, true, 1, "NPRG6246.HEX"},
                       StartCase{"Upload", IDC_UPLOAD_IMAGE, false, 2, "armprg.hex"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The check before a start and the engine's loading agree on what a folder
+// holds, also in a folder named beyond ASCII (under wine in the ANSI code
+// page's bytes, as the window's text is): a programmer the check accepts is
+// one the engine opens, and a folder named like a programmer is none.
+struct FolderContentsCase {
+  const char* name;
+  bool programmerFolder;       // a folder named "armprg.hex"
+  const char* programmerFile;  // the programmer written (with the device image), or null
+  bool passes;
+};
+
+class BeyondAsciiFolderTest : public TransferTest, public ::testing::WithParamInterface<FolderContentsCase> {};
+
+TEST_P(BeyondAsciiFolderTest, TheCheckPassesWhatTheEngineLoads) {
+  const FolderContentsCase& c = GetParam();
+  // No port anywhere: a transfer whose files loaded ends at the port.
+  testkit::TempDeviceRoot root;
+  const std::string folder = plat::PathInFolder(folder_, plat::kBeyondAsciiName);
+  ASSERT_TRUE(plat::MakeDirectory(folder));
+  const std::string programmer = plat::PathInFolder(folder, sim::kProgrammerFile);
+  if (c.programmerFile != nullptr) {
+    sim::Package package;
+    ASSERT_TRUE(sim::WritePackage(folder, {}, package));
+    const std::string file = plat::PathInFolder(folder, c.programmerFile);
+    if (file != programmer) {
+      ASSERT_EQ(std::rename(programmer.c_str(), file.c_str()), 0);
+    }
+  }
+  if (c.programmerFolder) {
+    ASSERT_TRUE(plat::MakeDirectory(programmer));
+  }
+  TypeFolder(folder);
+  boxes_.Expect(c.passes ? ui::LoadString(IDS_CONFIRM_UPGRADE) : "target file doesn't exist!",
+                c.passes ? ui::IdYes : ui::IdOk);
+  Press(IDOK_BUTTON);
+  EXPECT_TRUE(boxes_.AllShown());
+  if (!c.passes) {
+    EXPECT_EQ(dialog_->TransferBusy, 0);
+    EXPECT_TRUE(Enabled(IDOK_BUTTON));
+    return;
+  }
+  EXPECT_EQ(dialog_->TransferBusy, 1);
+  EXPECT_STREQ(DownloadJobBlock.ImagePath, folder.c_str());
+  download::workers_testing::JoinWorkers();
+  ui::headless::Sync(window_);
+  // Both images were read: only the port was missing.
+  EXPECT_EQ(Status(), "open com error!!!");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contents, BeyondAsciiFolderTest,
+    ::testing::Values(FolderContentsCase{"TheProgrammer", false, "armprg.hex", true},
+                      FolderContentsCase{"TheOtherProgrammerBesideAFolderNamedArmprgHex", true, "NPRG6246.HEX", true},
+                      FolderContentsCase{"OnlyAFolderNamedArmprgHex", true, nullptr, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransferTest, AWindowWithoutAPortHandsTheEngine65535) {
