@@ -31,20 +31,20 @@ peer_serve "$bench" "$work" || { echo "peer-stat: the peer did not come up" >&2;
 blocks=32768
 events=raw_syscalls:sys_enter,syscalls:sys_enter_futex,context-switches
 one() {
-  local host=$1 direction=$2 load line
-  load=$(cut -d' ' -f1-3 /proc/loadavg)
+  local host=$1 direction=$2 uptime_load line
+  uptime_load=$(cut -d' ' -f1-3 /proc/loadavg)
   line=$(perf stat -x, -e "$events" -o "$work/stat" "$bench" "$host" "$direction" 31 "$root") || {
     echo "peer-stat: $host $direction failed" >&2
     exit 1
   }
-  awk -F, -v line="$line" -v load="$load" -v blocks=$blocks '
+  awk -F, -v line="$line" -v loadavg="$uptime_load" -v blocks=$blocks '
     /^[0-9]/ { n[$3] = $1 }
     END {
       split(line, f, " ")
       usage = line; sub(/^.*per block: /, "", usage); sub(/\)$/, "", usage)
       printf "%-6s %-8s %7.1f us  %5.2f syscalls (%4.2f futex)  %5.2f context switches  | %s  | load %s\n",
              f[1], f[2], f[7], n["raw_syscalls:sys_enter"] / blocks, n["syscalls:sys_enter_futex"] / blocks,
-             n["context-switches"] / blocks, usage, load
+             n["context-switches"] / blocks, usage, loadavg
     }' "$work/stat"
 }
 
