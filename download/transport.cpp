@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "plat/clock.h"
 #include "plat/debug.h"
@@ -30,11 +31,26 @@ constexpr uint32_t kRecvBackoffMs = 10;
 // read; this bounds the wait only for a stop that comes just before a read
 // begins.
 constexpr uint32_t kRecvReadBoundMs = 100;
-// How long RecvWait watches the ring before it sleeps on DataReady. A reply
-// that comes within it is taken without a sleep and a wake (two system calls
-// natively, two server round trips under wine); one that does not costs the
-// worker this much processor time more.
-constexpr auto kRecvSpin = std::chrono::microseconds(100);
+// RecvWait watches the ring before it sleeps on DataReady. Bytes seen during
+// the watch cost no sleep and no wake (two system calls natively, two server
+// round trips under wine), and on an idle machine far more than that: the
+// sleeping worker's processor halts, and the receive thread's wake then has
+// to bring it back, which costs about as much as a reply's whole round trip.
+// The first wait after a request, the one for its reply, watches about twice
+// as long as the recent replies took, at least kRecvWatchMin and at most
+// kRecvWatchMax; when they take longer than kRecvWatchMax (a kilobyte on a
+// real line takes milliseconds) it watches kRecvWatchMin, as a wake is then
+// small beside the wait. Every other wait (for the rest of a reply that comes
+// in pieces) watches kRecvWatchMin, so a slow line is not watched for the
+// whole of a reply.
+using WatchClock = std::chrono::steady_clock;
+constexpr std::chrono::nanoseconds kRecvWatchMin = std::chrono::microseconds(100);
+constexpr std::chrono::nanoseconds kRecvWatchMax = std::chrono::microseconds(500);
+// A look at the clock during the watch that finds this much time gone since
+// the one before means the worker lost its processor meanwhile: the machine
+// is busy, and watching on would only take processor time from the threads
+// that bring the reply. The watch then ends.
+constexpr std::chrono::nanoseconds kRecvWatchPreempted = std::chrono::microseconds(50);
 
 // The receive thread waits for bytes in its read: a read returns at once with
 // whatever the driver holds, else with the first bytes to arrive, else empty
@@ -76,6 +92,11 @@ struct RecvRingState {
   std::atomic<int> Wanted{0};  // unread count a waiting caller needs; 0: none
   plat::Event DataReady;       // auto-reset
   int Dropped = 0;             // bytes lost to a full ring since the open
+  // The worker's alone: whether a request went out since the last wait, and
+  // how long the recent waits for a reply took (an average that follows each
+  // new one by an eighth).
+  bool AwaitingReply = false;
+  std::chrono::nanoseconds ReplyTime{0};
 };
 
 // Never destroyed: the worker and the receive thread may still be running
@@ -100,6 +121,8 @@ void RecvRingReset() {
   ring.ReadIndex = 0;
   ring.Wanted = 0;
   ring.Dropped = 0;
+  ring.AwaitingReply = false;
+  ring.ReplyTime = kRecvWatchMin / 2;
   ring.Bytes.fill(0x77);
 }
 
@@ -273,22 +296,39 @@ int SendBytes(const uint8_t* data, int count) {
     sent += static_cast<int>(written);
     if (sent < count && plat::GetTickCount() - start >= limit) return kErrWrite;
   }
+  RecvRing().AwaitingReply = true;
   return sent;
 }
 
-// Watches the ring for kRecvSpin; true once it holds `count` unread bytes.
-bool SpinForUnread(int count) {
-  using SpinClock = std::chrono::steady_clock;
-  const auto end = SpinClock::now() + kRecvSpin;
-  do {
+std::chrono::nanoseconds ReplyWatchLength() {
+  const std::chrono::nanoseconds typical = RecvRing().ReplyTime;
+  if (typical > kRecvWatchMax) return kRecvWatchMin;
+  return std::clamp(2 * typical, kRecvWatchMin, kRecvWatchMax);
+}
+
+// A wait that ran out counts as twice the longest watch, so that a few of
+// them (a hello that waits for silence) do not stretch the watch for long.
+void NoteReplyTime(WatchClock::time_point start) {
+  const std::chrono::nanoseconds took = std::min<std::chrono::nanoseconds>(WatchClock::now() - start, 2 * kRecvWatchMax);
+  std::chrono::nanoseconds& typical = RecvRing().ReplyTime;
+  typical += (took - typical) / 8;
+}
+
+// Watches the ring from `start` for `length`, but not beyond the time limit
+// `limitMs`; true once it holds `count` unread bytes.
+bool WatchForUnread(int count, WatchClock::time_point start, std::chrono::nanoseconds length, uint32_t limitMs) {
+  const auto end = start + std::min<std::chrono::nanoseconds>(length, std::chrono::milliseconds(plat::RealMs(limitMs)));
+  for (auto last = start;;) {
     for (int i = 0; i < 64; ++i) {
       if (Unread() >= count) return true;
 #if defined(__i386__) || defined(__x86_64__)
       __builtin_ia32_pause();
 #endif
     }
-  } while (SpinClock::now() < end);
-  return false;
+    const auto now = WatchClock::now();
+    if (now >= end || now - last >= kRecvWatchPreempted) return false;
+    last = now;
+  }
 }
 
 int RecvWait(int count, int ms) {
@@ -299,14 +339,20 @@ int RecvWait(int count, int ms) {
   }
   if (int unread = Unread(); unread >= count) return unread;
   const uint32_t limit = static_cast<uint32_t>(ms) + static_cast<uint32_t>(ByteTimeMs(count));
-  if (limit > 0 && SpinForUnread(count)) return Unread();
+  const bool forReply = limit > 0 && std::exchange(ring.AwaitingReply, false);
+  // The time limit counts from here: the watch is part of the wait.
+  const uint32_t start = plat::GetTickCount();
+  const auto watchStart = limit > 0 ? WatchClock::now() : WatchClock::time_point();
+  if (limit > 0 && WatchForUnread(count, watchStart, forReply ? ReplyWatchLength() : kRecvWatchMin, limit)) {
+    if (forReply) NoteReplyTime(watchStart);
+    return Unread();
+  }
 
   // Wanted is published before the unread count is read again, so either the
   // receive thread sees it or this thread sees the bytes pushed meanwhile.
   // Every wake-up is checked against the unread count: a signal left over
   // from an earlier wait must not end this one early.
   ring.Wanted = count;
-  const uint32_t start = plat::GetTickCount();
   int result = Unread();
   while (result < count) {
     const uint32_t elapsed = plat::GetTickCount() - start;
@@ -321,6 +367,7 @@ int RecvWait(int count, int ms) {
     result = Unread();
   }
   ring.Wanted = 0;
+  if (forReply) NoteReplyTime(watchStart);
   return result;
 }
 
