@@ -70,6 +70,10 @@ uint32_t linklayer::MonitorLoop() {
 }
 
 void linklayer::DetectModem() {
+  // A device may answer and restart at once: its answer is on the AT port
+  // as its ports leave the map. It is read and handed on before the port
+  // goes, ahead of this report.
+  ReadOnceMore();
   ClosePort();
   options_.Platform.Sleep(options_.Timings.DetectPauseMs);
   char payload = 0;

@@ -82,7 +82,7 @@ linklayer::~linklayer() {
 }
 
 bool linklayer::CreateEvents() {
-  plat::Event* const events[] = {&StopEvent, &StartEvent, &WriteRequestEvent, &ResponseEvent};
+  plat::Event* const events[] = {&StopEvent, &StartEvent, &WriteRequestEvent, &ResponseEvent, &ReadNowEvent};
   for (plat::Event* event : events) {
     if (!event->Create(true, false)) {
       for (plat::Event* created : events) created->Close();
@@ -107,7 +107,7 @@ uint32_t linklayer::WriteThreadProc(linklayer* link) { return link->WriteLoop();
 uint32_t linklayer::MonitorThreadProc(linklayer* link) { return link->MonitorLoop(); }
 
 bool linklayer::CloseEvents() {
-  plat::Event* const events[] = {&StartEvent, &StopEvent, &WriteRequestEvent, &ResponseEvent};
+  plat::Event* const events[] = {&StartEvent, &StopEvent, &WriteRequestEvent, &ResponseEvent, &ReadNowEvent};
   for (plat::Event* event : events) event->Set();  // an invalid slot refuses
   options_.Platform.Sleep(options_.Timings.CloseEventsPauseMs);
   for (plat::Event* event : events) event->Close();

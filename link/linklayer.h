@@ -18,10 +18,13 @@
 //   PortLostNoticeSent, bSmsNew  write thread only          write thread              none needed
 //   NotifyEvent               API caller (SetNotify)        any thread                atomic
 //   the four events           constructor, destructor       the three loops           set once / closed after the joins
+//   read turns (asked,        monitor (asks, sets           both                      readTurnMutex_ (the counts);
+//   served), ReadNowEvent     ReadNowEvent), read thread                              the event made and closed with
+//                             (serves, resets it)                                     the four
 //
-// Lock order: rolesMutex_ before portMutex_. The queue locks and
-// lastScanMutex_ are leaves: nothing else is taken while they are held,
-// and none of them is held across I/O or a wait.
+// Lock order: rolesMutex_ before portMutex_. The queue locks,
+// lastScanMutex_ and readTurnMutex_ are leaves: nothing else is taken while
+// they are held, and none of them is held across I/O or a wait.
 //
 // Two effects cross threads on purpose:
 // - ClosePort, from any thread, closes the port and sets ResponseEvent:
@@ -34,6 +37,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -82,6 +86,7 @@ struct LinkTimings {
   uint32_t ScanLongPauseMs = 100;   // port scan
   uint32_t ConnectPauseMs = 100;    // Connect: between close and reopen
   uint32_t DetectPauseMs = 100;     // modem detection: after closing the port
+  uint32_t DetectReadMs = 300;      // modem detection: longest wait for the last read before closing
   uint32_t ReadDatePauseMs = 50;    // after each indication handed out
   uint32_t CloseEventsPauseMs = 10;  // CloseEvents: between waking and closing
   uint32_t WatchRetryMs = 100;      // monitor loop: first pause before reopening a failed watch
@@ -170,12 +175,12 @@ class linklayer {
   friend class LinkLayerPeer;  // the tests' one way in
   struct Scan;                 // the port scan's steps (port_scan.cpp)
 
-  // Creates the four events and starts the three threads (unless the
+  // Creates the five events (the four and ReadNowEvent) and starts the three threads (unless the
   // options say otherwise); false, with no event and no thread, when an
   // event cannot be created.
   bool StartThreads();
   bool CreateEvents();
-  // Wakes every waiter on the four events, then closes them. Always true.
+  // Wakes every waiter on the five events, then closes them. Always true.
   bool CloseEvents();
 
   void SignalStart();
@@ -204,6 +209,14 @@ class linklayer {
   static uint32_t ReadThreadProc(linklayer* link);
   static uint32_t WriteThreadProc(linklayer* link);
   static uint32_t MonitorThreadProc(linklayer* link);
+
+  // One turn of the read loop: a read of the AT port, when one is open,
+  // and the parse of what it brought.
+  void ReadTurn();
+  // Has the read loop read the AT port once more, in a turn begun after the
+  // call, and waits for that turn to end (at most DetectReadMs). Nothing
+  // happens while no AT port is open.
+  void ReadOnceMore();
 
   // Read path: empties the ring; appends received bytes to it (false, and
   // the ring emptied, when they do not fit beside the unread ones; false for
@@ -243,6 +256,7 @@ class linklayer {
   plat::Event StartEvent;         // set once, when the object is complete
   plat::Event WriteRequestEvent;  // a request is queued on WriteQ
   plat::Event ResponseEvent;      // a final result came, or the port closed
+  plat::Event ReadNowEvent;       // the read loop's pause ends: a read turn is asked for
 
   std::atomic<void*> NotifyEvent{nullptr};  // the API caller's handle; not ours to close
 
@@ -273,6 +287,13 @@ class linklayer {
   // The last finished scan's diagnostic port and mode; a leaf lock.
   mutable std::mutex lastScanMutex_;
   ScanSnapshot lastScan_;
+
+  // Read turns asked for by ReadOnceMore, and the last of them that a turn
+  // of the read loop has served.
+  std::mutex readTurnMutex_;
+  std::condition_variable readTurnDone_;
+  uint64_t readTurnsAsked_ = 0;
+  uint64_t readTurnsServed_ = 0;
 
   plat::Thread readThread_;
   plat::Thread writeThread_;

@@ -1,6 +1,7 @@
 // The read thread: reads what the device sends on the AT port into the read
 // ring and dispatches it line by line to the parser's handlers.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include "link/linklayer.h"
 #include "link/trace.h"
+#include "plat/clock.h"
 
 namespace {
 
@@ -31,40 +33,78 @@ uint32_t linklayer::ReadLoop() {
   // search for them as they have always been.
   DllTrace("Beging read loop\n");
   if (StartEvent.Wait(plat::INFINITE) != plat::WaitResult::Signaled) return 0;
-  char buffer[RingSize];
-  // The wait for the stop is also the pause between reads; a failed wait
-  // (the events are gone) ends the loop rather than spin.
-  while (StopEvent.Wait(options_.Timings.ReadPollMs) == plat::WaitResult::Timeout) {
-    std::memset(buffer, 0, sizeof buffer);
-    uint32_t count = 0;
-    {
-      const plat::PortHandle port = CurrentPort();
-      if (!port) {
-        DllTrace("Invalid port when read loop\n");
-        continue;
-      }
-      // How long a read lasts is up to the port's time-outs; a close from
-      // another thread ends it at once.
-      if (!port->Read(buffer, sizeof buffer, &count)) {
-        // What came before the failure is passed on all the same.
-        DllTrace(count > 0 ? "ERR: I/O error on serial port GetOverlappedResult \\n"
-                           : "ERR: I/O error on serial port \n");
-        port->ClearCommError();
-      }
+  // The wait for the stop is also the pause between reads; a read turn
+  // asked for ends it early. A failed wait (the events are gone) ends the
+  // loop rather than spin.
+  const plat::Event* const pause[] = {&StopEvent, &ReadNowEvent};
+  for (;;) {
+    const plat::WaitAnyResult woken = plat::Event::WaitAny(pause, options_.Timings.ReadPollMs);
+    if (woken.result == plat::WaitResult::Failed || (woken.result == plat::WaitResult::Signaled && woken.index == 0)) {
+      break;
     }
-    if (count == 0) continue;
-    char text[160];
-    std::snprintf(text, sizeof text, "read data num is %d\n", static_cast<int>(count));
-    DllTrace(text);
-    const size_t shown = std::min<size_t>(count, 128);
-    std::memcpy(text, buffer, shown);
-    text[shown] = '\n';
-    text[shown + 1] = '\0';
-    DllTrace(text);
-    if (AppendReadData(buffer, static_cast<int>(count))) ParseReadData();
+    ReadNowEvent.Reset();
+    // The turns asked for until now are served by this one, which begins
+    // after them; one asked for from here on sets the event again.
+    uint64_t serving = 0;
+    {
+      std::lock_guard lock(readTurnMutex_);
+      serving = readTurnsAsked_;
+    }
+    ReadTurn();
+    {
+      std::lock_guard lock(readTurnMutex_);
+      readTurnsServed_ = serving;
+    }
+    readTurnDone_.notify_all();
   }
+  // No turn follows: a detection waiting for one goes on at once.
+  {
+    std::lock_guard lock(readTurnMutex_);
+    readTurnsServed_ = readTurnsAsked_;
+  }
+  readTurnDone_.notify_all();
   DllTrace("linklayer read loop is over\n");
   return 0;
+}
+
+void linklayer::ReadTurn() {
+  char buffer[RingSize];
+  std::memset(buffer, 0, sizeof buffer);
+  uint32_t count = 0;
+  {
+    const plat::PortHandle port = CurrentPort();
+    if (!port) {
+      DllTrace("Invalid port when read loop\n");
+      return;
+    }
+    // How long a read lasts is up to the port's time-outs; a close from
+    // another thread ends it at once.
+    if (!port->Read(buffer, sizeof buffer, &count)) {
+      // What came before the failure is passed on all the same.
+      DllTrace(count > 0 ? "ERR: I/O error on serial port GetOverlappedResult \\n"
+                         : "ERR: I/O error on serial port \n");
+      port->ClearCommError();
+    }
+  }
+  if (count == 0) return;
+  char text[160];
+  std::snprintf(text, sizeof text, "read data num is %d\n", static_cast<int>(count));
+  DllTrace(text);
+  const size_t shown = std::min<size_t>(count, 128);
+  std::memcpy(text, buffer, shown);
+  text[shown] = '\n';
+  text[shown + 1] = '\0';
+  DllTrace(text);
+  if (AppendReadData(buffer, static_cast<int>(count))) ParseReadData();
+}
+
+void linklayer::ReadOnceMore() {
+  if (!CurrentPort()) return;
+  std::unique_lock lock(readTurnMutex_);
+  const uint64_t ticket = ++readTurnsAsked_;
+  ReadNowEvent.Set();
+  readTurnDone_.wait_for(lock, std::chrono::milliseconds(plat::RealMs(options_.Timings.DetectReadMs)),
+                         [&] { return readTurnsServed_ >= ticket; });
 }
 
 bool linklayer::AppendReadData(const char* data, int length) {

@@ -171,6 +171,32 @@ TEST_F(Detection, AfterASinglePortScanAnyChangeReportsAgain) {
   EXPECT_EQ(LinkLayerPeer::ModemPort(link), 4);
 }
 
+// A device that answers and restarts at once: its answer is on the AT port
+// when its ports leave the map. The read loop pauses long between reads
+// here, so the detection comes while it pauses; the answer is handed on all
+// the same, ahead of the detection's report.
+TEST_F(Detection, AnAnswerOnThePortWhenTheDeviceGoesIsHandedOnFirst) {
+  testkit::TestPort modem(4, QcusbName(4));
+  ASSERT_TRUE(modem.Ok());
+  LinkOptions options = Options();
+  options.Timings.ReadPollMs = 5000;
+  linklayer link(options);
+  linktest::IndicationWatch watch(link);
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect));
+  LinkLayerPeer::ModemPort(link) = 4;
+  ASSERT_TRUE(link.Connect(0, 0));
+
+  ASSERT_TRUE(modem.PeerWrite("\r\n+CSWITCHDM: SUCCEED\r\n\r\nOK\r\n"));
+  modem.Unregister();
+  ASSERT_TRUE(watch.WaitFor(IdModemDetect, 2));
+  std::vector<Indication> seen;
+  for (const Indication& indication : watch.Seen()) {
+    if (indication.id == IdModemDetect || indication.id == IdDiagPortSwitch) seen.push_back(indication);
+  }
+  EXPECT_EQ(seen, (std::vector<Indication>{DevicePorts, {IdDiagPortSwitch, "\1"s}, NoDevicePort}));
+  EXPECT_EQ(link.CurrentPort(), nullptr);
+}
+
 TEST_F(Detection, AChangeDuringADetectionGivesExactlyOneFurtherCycle) {
   ASSERT_TRUE(AddPort(5));
   LinkOptions options = Options();
