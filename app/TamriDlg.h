@@ -146,6 +146,9 @@ class CTamriDlg : public ui::Dialog {
   void SetStatus(const std::string& text);
   // Ends the dialog the way the closing rules do (the platform's cancel).
   void EndWithCancel();
+  // Ends a close that waits for the device, on the answer or on the time
+  // limit (`how`), unless the other has ended it already.
+  void EndWaitingClose(const char* how);
   // A pause of the driver thread that ends early when the thread must end;
   // false then.
   bool DriverSleep(uint32_t ms);
@@ -168,6 +171,7 @@ class CTamriDlg : public ui::Dialog {
   // A close waits for the device's answer: the answer or timer 117 ends the
   // dialog whatever state a detection has moved the machine to meanwhile.
   std::atomic<bool> closingWait_{false};
+  std::atomic<bool> closeEnded_{false};
 };
 
 extern std::atomic<CTamriDlg*> DriverDialog;

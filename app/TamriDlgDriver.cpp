@@ -177,6 +177,14 @@ void CTamriDlg::DeviceLeft() { sinceTransferStart_ = SinceTransferStart::Left; }
 
 void CTamriDlg::EndWithCancel() { EndDialog(ui::IdCancel); }
 
+void CTamriDlg::EndWaitingClose(const char* how) {
+  // The answer and the timer can both come; the first ends the dialog. The
+  // debug output says which, for whoever looks at a close that took long.
+  if (closeEnded_.exchange(true)) return;
+  plat::OutputDebugString(std::string("TamriDlg: the close ends on ") + how + "\n");
+  EndWithCancel();
+}
+
 void CTamriDlg::OnModemDetect() {
   if (ModemDetectResult != 0) {
     DeviceState = StatePortsPresent;
@@ -270,7 +278,7 @@ void CTamriDlg::HandleIndication(unsigned char id, const char* data, int32_t len
           break;
         default: break;
       }
-      if (DeviceState == StateClosing || closingWait_) EndWithCancel();
+      if (DeviceState == StateClosing || closingWait_) EndWaitingClose("the device's answer");
       return;
 
     case IdFtmState & 0xFF:
@@ -326,7 +334,7 @@ void CTamriDlg::OnTimer(uintptr_t id) {
     KillTimer(TIMER_SEARCH_PORT);
   } else if (id == TIMER_CLOSE_WAIT) {
     KillTimer(TIMER_CLOSE_WAIT);
-    if (DeviceState == StateClosing || closingWait_) EndWithCancel();
+    if (DeviceState == StateClosing || closingWait_) EndWaitingClose("the time limit");
   }
   ui::Dialog::OnTimer(id);
 }

@@ -184,9 +184,9 @@ class AppE2e : public ::testing::Test {
   void SetUp() override {
     plat::SetTimeScale(appe2e::kTimeScale);
     plat::SetDebugSink([this](plat::DebugChannel channel, std::string_view text) {
-      if (channel != plat::DebugChannel::Dump || text.empty()) return;
+      if (text.empty()) return;
       std::lock_guard lock(linesMutex_);
-      lines_.emplace_back(text.substr(0, text.size() - 1));
+      (channel == plat::DebugChannel::Dump ? lines_ : traces_).emplace_back(text.substr(0, text.size() - 1));
     });
     ResetSearches();
     Link.Dll_SearchPort = LoggedSearchPort;
@@ -235,8 +235,9 @@ class AppE2e : public ::testing::Test {
     spec.imageSize = imageSize;
     spec.programmerSize = 2500;
     ASSERT_TRUE(sim::WritePackage(folder_.string(), spec, package_));
-    device_ = std::make_unique<sim::Device>(
-        appe2e::DeviceConfig(version, modes, (settings_.Folder() / "flash.bin").string()));
+    sim::Config config = appe2e::DeviceConfig(version, modes, (settings_.Folder() / "flash.bin").string());
+    if (restartsAsItAnswers_) config.switchRestart = sim::SwitchRestart::AnyChange;
+    device_ = std::make_unique<sim::Device>(config);
     std::string error;
     ASSERT_TRUE(device_->Start(&error)) << error;
   }
@@ -274,6 +275,19 @@ class AppE2e : public ::testing::Test {
   bool LineShown(const std::string& line, size_t from) {
     const auto lines = Lines(from);
     return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  // The window's debug output (not the engine's dump), one entry a line.
+  std::vector<std::string> Traces() {
+    std::lock_guard lock(linesMutex_);
+    return traces_;
+  }
+  // How a close that waited for the device ended, by the window's own
+  // account: on the answer to the switch-off or on the time limit.
+  void ExpectClosedOnTheAnswer() {
+    const auto traces = Traces();
+    const auto count = [&](const char* line) { return std::count(traces.begin(), traces.end(), line); };
+    EXPECT_EQ(count("TamriDlg: the close ends on the device's answer"), 1) << Joined(traces);
+    EXPECT_EQ(count("TamriDlg: the close ends on the time limit"), 0) << Joined(traces);
   }
 
   // Types the package folder and presses the transfer's button, answering
@@ -367,8 +381,12 @@ class AppE2e : public ::testing::Test {
   std::unique_ptr<CTamriDlg> dialog_;
   ui::WindowHandle window_ = ui::NoWindow;
   std::thread ui_;
+  // The device restarts as soon as it has answered any mode switch, the
+  // diagnostic mode's too, instead of waiting for AT+CFUN=6.
+  bool restartsAsItAnswers_ = false;
   std::mutex linesMutex_;
   std::vector<std::string> lines_;
+  std::vector<std::string> traces_;
 };
 
 // One case per version class: the firmware, how the window brings up its
@@ -434,6 +452,7 @@ TEST_P(FirmwareClass, FoundUpgradedUploadedAndPutBackOnClosing) {
   }
   ASSERT_TRUE(ui::headless::WaitForDialogEnd(window_, kSearchMs));
   ui_.join();
+  if (c.closeWaitsForDevice) ExpectClosedOnTheAnswer();
   EXPECT_EQ(AtCommands(mark), c.closing);
   for (const sim::AtEntry& entry : device_->AtTranscript(mark)) {
     EXPECT_NE(entry.answer.find("OK"), std::string::npos) << entry.command << ": " << entry.answer;
@@ -461,6 +480,29 @@ const FirmwareCase kFirmwareCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Classes, FirmwareClass, ::testing::ValuesIn(kFirmwareCases),
                          [](const ::testing::TestParamInfo<FirmwareCase>& info) { return info.param.name; });
+
+// A device of the diagnostic-mode class that restarts as soon as it has
+// answered the switch-off: its ports leave the map just behind its answer,
+// which reaches the window all the same, and the close ends on it.
+TEST_F(AppE2e, CloseEndsOnTheAnswerOfADeviceThatRestartsAsItAnswers) {
+  const std::string version = FirstVersionOf(VersionKind::DiagSwitch);
+  restartsAsItAnswers_ = true;
+  ASSERT_NO_FATAL_FAILURE(StartWindow());
+  ASSERT_NO_FATAL_FAILURE(PlugIn(version, {.diag = 1}));
+  ASSERT_NO_FATAL_FAILURE(ExpectFound(version));
+  ASSERT_EQ(dialog_->DiagModeState, 2);
+
+  const size_t mark = device_->GetStatus().atCommands;
+  const uint32_t restarts = device_->GetStatus().reenumerations;
+  ui::headless::Close(window_);
+  ASSERT_TRUE(ui::headless::WaitForDialogEnd(window_, kSearchMs));
+  ui_.join();
+  ExpectClosedOnTheAnswer();
+  const std::vector<std::string> closing = AtCommands(mark);
+  ASSERT_FALSE(closing.empty());
+  EXPECT_EQ(closing.front(), "AT+CSWITCHDM=0,\"" + kAccessCode + "\"");
+  EXPECT_GT(device_->GetStatus().reenumerations, restarts);
+}
 
 // Unplugging the device during a transfer: the engine ends with its error
 // text and posts nothing; once the device is back the window finds it, and
