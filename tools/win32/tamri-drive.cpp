@@ -31,6 +31,10 @@ constexpr char kUsage[] =
     "  wait-gone CAPTION SECONDS             wait until no top-level window CAPTION exists\n"
     "  text CAPTION ID                       print the text of control ID\n"
     "  wait-text CAPTION ID PREFIX SECONDS   wait until control ID's text begins with PREFIX; print it\n"
+    "  watch-text CAPTION ID SECONDS [PREFIX...]\n"
+    "                                        print every text control ID shows, one line each with the\n"
+    "                                        seconds since the start, until the window is gone, the time\n"
+    "                                        is up, or every PREFIX has begun a text, in their order\n"
     "  set-text CAPTION ID TEXT              set control ID's text (a combo box: its edit field)\n"
     "  click CAPTION ID                      press button ID (refused when it or the window is disabled)\n"
     "  wait-enabled CAPTION ID SECONDS       wait until control ID is enabled\n"
@@ -191,6 +195,63 @@ int WaitText(const std::string& caption, int id, const std::string& prefix, doub
     }
     deadline.Pause();
   }
+}
+
+// A text on one line: a CR or LF in it (the engine ends its percentages
+// with a CR) is written as \r or \n.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (const char c : text) {
+    if (c == '\r') line += "\\r";
+    else if (c == '\n') line += "\\n";
+    else line += c;
+  }
+  return line;
+}
+
+// Follows a control's text by reading it about every millisecond: no message
+// tells another process of a change (wine reports no name changes to event
+// hooks), so a text that another replaces within a read's time can be
+// missed; everything shown longer is seen. One read is one message to the
+// window's thread, two when the text does not fit the first buffer.
+int WatchText(const std::string& caption, int id, double seconds, const std::vector<std::string>& prefixes) {
+  const Deadline deadline(seconds);
+  std::string reason;
+  HWND control = FindControl(caption, id, deadline, reason);
+  if (!control) return Fail(reason);
+  const HWND window = GetAncestor(control, GA_ROOT);
+  const ULONGLONG start = GetTickCount64();
+  size_t met = 0;
+  unsigned long reads = 0;
+  bool read = false;
+  std::string last;
+  std::vector<char> buffer(1024);
+  while (met < prefixes.size() || prefixes.empty()) {
+    if (!IsWindow(window) || deadline.Passed()) break;
+    DWORD_PTR copied = 0;
+    if (SendMessageTimeoutA(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                            SMTO_ABORTIFHUNG, kMessageTimeoutMs, &copied)) {
+      ++reads;
+      std::string text(buffer.data(), copied);
+      const bool whole = copied + 1 < buffer.size() || ControlText(control, text);
+      if (whole && (!read || text != last)) {
+        read = true;
+        last = text;
+        std::printf("%8.3f %s\n", static_cast<double>(GetTickCount64() - start) / 1000.0, OneLine(text).c_str());
+        std::fflush(stdout);
+        if (met < prefixes.size() && text.compare(0, prefixes[met].size(), prefixes[met]) == 0) ++met;
+      }
+    }
+    Sleep(1);
+  }
+  const double watched = static_cast<double>(GetTickCount64() - start);
+  std::fprintf(stderr, "tamri-drive: %lu reads in %.1f s, one every %.2f ms\n", reads, watched / 1000.0,
+               reads != 0 ? watched / static_cast<double>(reads) : 0.0);
+  if (met < prefixes.size()) {
+    return Fail("no text began with \"" + prefixes[met] + "\" in its order" +
+                (IsWindow(window) ? " within the time" : " before the window was gone"));
+  }
+  return 0;
 }
 
 int SetText(const std::string& caption, int id, const std::string& text) {
@@ -374,6 +435,10 @@ int main(int argc, char** argv) {
   if (command == "wait-text") {
     if (count != 4 || !ParseId(args[1], id) || !ParseSeconds(args[3], seconds)) return Usage();
     return WaitText(args[0], id, args[2], seconds);
+  }
+  if (command == "watch-text") {
+    if (count < 3 || !ParseId(args[1], id) || !ParseSeconds(args[2], seconds)) return Usage();
+    return WatchText(args[0], id, seconds, std::vector<std::string>(args + 3, args + count));
   }
   if (command == "set-text") {
     if (count != 3 || !ParseId(args[1], id)) return Usage();

@@ -9,14 +9,21 @@
 # wine cannot start) with the targets Tamri, nuvo-sim and tamri-drive built.
 # The run: the window finds the device by itself ("Found Device." and the
 # firmware's version text) -> the package folder is typed into the folder
-# box -> Download -> the confirmation answered Yes -> "download complete!" ->
-# the device's flash equals the image byte for byte -> the window finds the
-# device again after it re-enumerates -> Upload Image -> "upload complete!"
-# -> NuvoUpload.bin equals the flash -> a second Tamri.exe ends by itself
-# and raises the first window -> WM_CLOSE ends the program. Screenshots of
-# every stage go to BUILD_DIR/wine-e2e/*.png, with the logs. The last line
-# says "N passed, M failed"; the exit code is non-zero on any failure, and
-# a time limit guards the whole run and every step.
+# box -> Download -> the confirmation answered Yes -> the device unplugged
+# during the download -> "download error!" on the window once the exchange's
+# reply limit has passed, kept until the device is plugged back and found
+# again -> Download tried again -> "download complete!" -> the device's
+# flash equals the image byte for byte -> the window finds the device again
+# after it re-enumerates -> Upload Image -> "upload complete!" ->
+# NuvoUpload.bin equals the flash -> a second Tamri.exe ends by itself and
+# raises the first window -> WM_CLOSE ends the program. Then a short run
+# with a device of the diagnostic-mode class (unless the main run had one):
+# found, closed, and the close ends on the device's answer to the
+# switch-off, not on the ten seconds' limit (the window's debug output says
+# which). Screenshots of every stage go to BUILD_DIR/wine-e2e/*.png, with
+# the logs. The last line says "N passed, M failed"; the exit code is
+# non-zero on any failure, and a time limit guards the whole run and every
+# step.
 #
 # The window shows on $DISPLAY, or on an Xvfb of its own when there is none
 # (then wine runs its windows unmanaged: on an X server without a window
@@ -169,7 +176,7 @@ fail() {
   echo "     windows:"
   drive windows 2>&1 | sed 's/^/       /'
   echo "     nuvo-sim's output:"
-  tail -5 "$out/nuvo-sim.log" 2>/dev/null | sed 's/^/       /'
+  tail -5 "${sim_log:-$out/nuvo-sim.log}" 2>/dev/null | sed 's/^/       /'
   finish
 }
 
@@ -216,19 +223,68 @@ timeout 120 "$WINE" "$stage/nuvo-sim.exe" --write-package "$(winpath "$package")
   fail "the package is not written (see $out/package.log)"
 pass "package $(winpath "$package"): armprg.hex, NuvoDownload.bin of $image_size bytes"
 
-# The device, plugged in until its input ends.
-mkfifo "$out/nuvo-sim.in"
-"$WINE" "$stage/nuvo-sim.exe" --com 7 --profile single --version "$version" --flash "$(winpath "$flash")" \
-  <"$out/nuvo-sim.in" >"$out/nuvo-sim.log" 2>&1 &
-sim_pid=$!
-exec 7>"$out/nuvo-sim.in"
-for _ in $(seq 600); do
-  grep -q "serving until" "$out/nuvo-sim.log" 2>/dev/null && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
-grep -q "serving until" "$out/nuvo-sim.log" || fail "the simulated device does not start"
-pass "simulated device on COM7 (modem port COM8), version $version"
+# start_device NAME VERSION FLASH: the device, plugged in until its input
+# (file descriptor 7) ends; its output in NAME.log.
+start_device() {
+  sim_log=$out/$1.log
+  mkfifo "$out/$1.in"
+  "$WINE" "$stage/nuvo-sim.exe" --com 7 --profile single --version "$2" --flash "$(winpath "$3")" \
+    <"$out/$1.in" >"$sim_log" 2>&1 &
+  sim_pid=$!
+  exec 7>"$out/$1.in"
+  for _ in $(seq 600); do
+    grep -q "serving until" "$sim_log" 2>/dev/null && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -q "serving until" "$sim_log" || fail "the simulated device does not start"
+  pass "simulated device on COM7 (modem port COM8), version $2"
+}
+
+# stop_device: ends the device's input and waits for it to unplug and end.
+stop_device() {
+  exec 7>&-
+  wait_ended "$sim_pid" 30 || fail "the simulated device does not stop"
+  wait "$sim_pid"
+  local status=$?
+  sim_pid=""
+  ((status == 0)) || fail "the simulated device ends with $status: $(tail -2 "$sim_log")"
+  pass "the simulated device stops: $(tail -2 "$sim_log" | head -1 | sed 's/^nuvo-sim: //')"
+}
+
+# wait_ended PID SECONDS: true once the process has ended.
+wait_ended() {
+  local _
+  for _ in $(seq $(($2 * 20))); do
+    kill -0 "$1" 2>/dev/null || return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# start_window LOG: Tamri.exe, its debug output in LOG.
+start_window() {
+  TAMRI_DEBUG=1 "$WINE" "$tamri" </dev/null >"$1" 2>&1 &
+  tamri_pid=$!
+}
+
+# close_window SECONDS: WM_CLOSE to the window; true once the program has
+# ended within SECONDS. The seconds it took go to `closed_after`.
+close_window() {
+  local started=$EPOCHREALTIME
+  drive close "Firmware Upgrade" || fail "the window cannot be closed"
+  wait_ended "$tamri_pid" "$1" || return 1
+  tamri_pid=""
+  closed_after=$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
+}
+
+# closed_on_answer LOG: the window's account of how its waiting close ended.
+closed_on_answer() {
+  grep -q "TamriDlg: the close ends on the device's answer" "$1" &&
+    ! grep -q "TamriDlg: the close ends on the time limit" "$1"
+}
+
+start_device nuvo-sim "$version" "$flash"
 
 # Its ports in the registry's serial-port map, as the system lists them.
 map=$(timeout 60 "$WINE" reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' </dev/null 2>&1 | tr -d '\r')
@@ -238,8 +294,7 @@ for com in 7 8; do
 done
 pass "the serial-port map lists \\Device\\QCUSB_COM7_0 -> COM7 and \\Device\\QCUSB_COM8_0 -> COM8"
 
-"$WINE" "$tamri" </dev/null >"$out/tamri.log" 2>&1 &
-tamri_pid=$!
+start_window "$out/tamri.log"
 
 if ((interactive)); then
   echo "The window is yours: the device is on COM7, a package in $(winpath "$package")."
@@ -274,13 +329,69 @@ drive set-text "Firmware Upgrade" 1001 "$(winpath "$package")" || fail "the fold
 pass "folder typed in: $(winpath "$package")"
 shot 03-folder
 
-drive click "Firmware Upgrade" 1 || fail "Download cannot be pressed"
-text=$(drive wait-box Tamri "Sure to upgrade?" 30 2>&1) || fail "no confirmation box"
-shot 04-confirm Tamri
-drive answer-box Tamri "Sure to upgrade?" Yes 30 >/dev/null || fail "the confirmation box cannot be answered"
-pass "Download asks \"${text//$'\n'/ }\", answered Yes"
+# download_confirmed [SHOT]: Download pressed and its question answered
+# Yes; the box's text in `text`.
+download_confirmed() {
+  drive click "Firmware Upgrade" 1 || fail "Download cannot be pressed"
+  text=$(drive wait-box Tamri "Sure to upgrade?" 30 2>&1) || fail "no confirmation box"
+  [[ -n ${1:-} ]] && shot "$1" Tamri
+  drive answer-box Tamri "Sure to upgrade?" Yes 30 >/dev/null || fail "the confirmation box cannot be answered"
+}
 
-drive wait-text "Firmware Upgrade" 1000 "download Nuvo" 120 >/dev/null && shot 05-downloading
+# The device unplugged during the download. Its port stays open but
+# silent, so the engine's step ends on the exchange's reply limit with
+# "download error!"; meanwhile the device search has shown "Searching
+# Device...". The device is plugged back only once the error is on the
+# window, which then keeps it until the device is found again. Every text
+# the window shows is recorded (watch-text, from before the download
+# starts), not polled for at a moment: the device goes as soon as the
+# first percentage is shown, however fast the download runs.
+texts=$out/unplug-texts.log
+drive watch-text "Firmware Upgrade" 1000 240 "download Nuvo" "download error!" "Found Device." >"$texts" \
+  2>"$out/unplug-watch.log" &
+watch_pid=$!
+download_confirmed 04-confirm
+pass "Download asks \"${text//$'\n'/ }\", answered Yes"
+# watch_shows PATTERN SECONDS: true once the watch has recorded a text
+# matching the extended regular expression PATTERN.
+watch_shows() {
+  local _
+  for _ in $(seq $(($2 * 20))); do
+    grep -Eq "^ *[0-9.]+ $1" "$texts" && return 0
+    kill -0 "$watch_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  grep -Eq "^ *[0-9.]+ $1" "$texts"
+}
+# What the watch recorded, one text a line, without its times.
+watch_texts() { cut -c10- "$texts"; }
+watch_shows 'download Nuvo [0-9]+%' 120 || fail "the download does not begin; the window showed: $(watch_texts | tr '\n' '|')"
+unplugged=$EPOCHREALTIME
+echo unplug >&7
+shot 05-downloading
+watch_shows 'download error!$' 60 ||
+  fail "no \"download error!\" on the window after the unplug; it showed: $(watch_texts | tr '\n' '|')"
+error_after=$(awk -v a="$unplugged" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
+shot 05a-download-error
+echo plug >&7
+wait "$watch_pid" || fail "the device is not found again after it was plugged back: $(watch_texts | tr '\n' '|')"
+# What the window showed after the download's last percentage, in order:
+# the search's line, the error, and then nothing until the device was found.
+shown=$(watch_texts | awk '/^download Nuvo [0-9]+%/ { n = 0; last = $0; next } { after[++n] = $0 }
+  END { print last; for (i = 1; i <= n; i++) print after[i] }' | uniq)
+unplugged_at=$(head -1 <<<"$shown" | sed 's/\\r$//')
+story=$(tail -n +2 <<<"$shown" | tr '\n' '|')
+story=${story%|}
+[[ $story =~ ^Searching\ Device\.\.\.\|download\ error!\|Found\ Device\.[^|]*$ ]] ||
+  fail "after the unplug the window showed \"$story\", not the search's line, \"download error!\" and the device found"
+found_text_ok "$(tail -1 <<<"$shown")" || fail "the status reads \"$(tail -1 <<<"$shown")\", not \"$found\""
+drive wait-enabled "Firmware Upgrade" 1 10 >/dev/null || fail "Download is not enabled again"
+pass "unplugged at \"$unplugged_at\": the window showed \"${story//|/\" -> \"}\" (the error $error_after s after the unplug, kept until the device was plugged back and found; $(sed 's/^tamri-drive: //' "$out/unplug-watch.log"))"
+shot 05b-found-after-unplug
+
+download_confirmed
+pass "Download tried again"
+drive wait-text "Firmware Upgrade" 1000 "download Nuvo" 120 >/dev/null && shot 05c-downloading-again
 text=$(drive wait-text "Firmware Upgrade" 1000 "download complete!" 900 2>&1) || fail "the download does not complete: $text"
 pass "\"$text\""
 shot 06-download-complete
@@ -328,27 +439,42 @@ pass "a second Tamri.exe ends by itself and raises the first window"
 shot 10-raised
 drive close "Untitled - Notepad" >/dev/null
 
-drive close "Firmware Upgrade" || fail "the window cannot be closed"
-ended=0
-for _ in $(seq 300); do
-  kill -0 "$tamri_pid" 2>/dev/null || { ended=1; break; }
-  sleep 0.1
-done
-((ended)) || fail "Tamri.exe does not end after WM_CLOSE"
-tamri_pid=""
-pass "WM_CLOSE ends the window and the program"
+# A device of the diagnostic-mode class waits for its answer to the
+# switch-off, at most ten seconds; it answers, and restarts as it answers,
+# and the close ends on the answer and its reset steps (six seconds).
+diag_version=$(grep -o '{"[^"]*", VersionKind::DiagSwitch}' "$source_dir/app/version_table.h" 2>/dev/null |
+  head -1 | cut -d'"' -f2)
+diag_version=${diag_version:-NV6246-DM-0310}
+close_waits=0
+grep -q "{\"$version\", VersionKind::DiagSwitch}" "$source_dir/app/version_table.h" && close_waits=1
 
-exec 7>&-
-ended=0
-for _ in $(seq 300); do
-  kill -0 "$sim_pid" 2>/dev/null || { ended=1; break; }
-  sleep 0.1
-done
-((ended)) || fail "the simulated device does not stop"
-wait "$sim_pid"
-status=$?
-sim_pid=""
-((status == 0)) || fail "the simulated device ends with $status: $(tail -2 "$out/nuvo-sim.log")"
-pass "the simulated device stops: $(tail -2 "$out/nuvo-sim.log" | head -1 | sed 's/^nuvo-sim: //')"
+# closed_as_expected LOG: the close of the window whose debug output is LOG
+# ended as its device's class has it.
+closed_as_expected() {
+  if ((close_waits)); then
+    closed_on_answer "$1" || fail "the close did not end on the device's answer ($closed_after s): $(grep 'TamriDlg:' "$1" | tr '\n' ' ')"
+    pass "WM_CLOSE ends the window and the program on the device's answer to the switch-off, $closed_after s after the close (the limit is 10 s)"
+  else
+    pass "WM_CLOSE ends the window and the program ($closed_after s)"
+  fi
+}
+
+close_window 30 || fail "Tamri.exe does not end after WM_CLOSE"
+closed_as_expected "$out/tamri.log"
+stop_device
+
+if ((!close_waits)); then
+  close_waits=1
+  start_device nuvo-sim-diag-mode "$diag_version" "$out/flash-diag-mode.bin"
+  start_window "$out/tamri-diag-mode.log"
+  drive wait-window "Firmware Upgrade" 120 >/dev/null || fail "no window \"Firmware Upgrade\""
+  text=$(drive wait-text "Firmware Upgrade" 1000 "Found Device." 180 2>&1) || fail "the device is not found: $text"
+  [[ $text == "Found Device. $diag_version" ]] || fail "the status reads \"$text\", not \"Found Device. $diag_version\""
+  pass "a device of the diagnostic-mode class is found: \"$text\""
+  shot 11-diag-mode-found
+  close_window 30 || fail "Tamri.exe does not end after WM_CLOSE"
+  closed_as_expected "$out/tamri-diag-mode.log"
+  stop_device
+fi
 
 finish
