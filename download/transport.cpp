@@ -33,9 +33,9 @@ constexpr uint32_t kRecvBackoffMs = 10;
 constexpr uint32_t kRecvReadBoundMs = 100;
 // RecvWait watches the ring before it sleeps on DataReady. Bytes seen during
 // the watch cost no sleep and no wake (two system calls natively, two server
-// round trips under wine), and on an idle machine far more than that: the
-// sleeping worker's processor halts, and the receive thread's wake then has
-// to bring it back, which costs about as much as a reply's whole round trip.
+// round trips under wine); a sleep also lets the worker's processor halt, and
+// the receive thread's wake then has to bring it back first, so a reply just
+// missed by the watch comes late by a wake on top of its round trip.
 // The first wait after a request, the one for its reply, watches about twice
 // as long as the recent replies took, at least kRecvWatchMin and at most
 // kRecvWatchMax; when they take longer than kRecvWatchMax (a kilobyte on a
