@@ -113,8 +113,8 @@ int StartWorkerThread(const DownloadJob* job, uint32_t (*threadProc)(const Downl
 }
 
 const char* BuildFilePath(const char* folder, const char* name) {
-  // The window's check before a start forms the same path (plat::PathInFolder).
-  std::snprintf(FilePathBuffer, sizeof FilePathBuffer, "%s%c%s", folder, plat::kPathSeparator, name);
+  // The same join as the window's check before a start, cut to the buffer.
+  std::snprintf(FilePathBuffer, sizeof FilePathBuffer, "%s", plat::PathInFolder(folder, name).c_str());
   return FilePathBuffer;
 }
 
