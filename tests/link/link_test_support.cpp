@@ -1,12 +1,29 @@
 #include "link_test_support.h"
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <utility>
 
 #include "plat/clock.h"
 
 namespace linktest {
+
+namespace {
+
+// The live scan peers, for the pauses of TestOptions.
+std::mutex g_scanPeersMutex;
+std::vector<const testkit::ScriptedPeer*> g_scanPeers;
+
+// Generous: a peer that has not answered by then is not going to.
+constexpr uint32_t kPeerAnswerLimitMs = 2000;
+
+void WaitForScanPeers() {
+  std::lock_guard lock(g_scanPeersMutex);
+  for (const testkit::ScriptedPeer* peer : g_scanPeers) peer->WaitQuiet(kPeerAnswerLimitMs);
+}
+
+}  // namespace
 
 std::vector<Indication> TakeAll(PrimitiveQueue& queue) {
   std::vector<Indication> taken;
@@ -31,6 +48,10 @@ LinkOptions TestOptions(bool threads) {
     return LinkMapWatch{[] { return false; }, [](plat::Event&) { return false; }, [] {}};
   };
   options.Timings.WatchAttempts = 1;
+  options.Platform.Sleep = [sleep = options.Platform.Sleep](uint32_t ms) {
+    sleep(ms);
+    WaitForScanPeers();
+  };
   return options;
 }
 
@@ -100,7 +121,15 @@ std::string Inq(const std::string& line) { return "\r\n" + line + "\r\n\r\nOK\r\
 ScanPeer::ScanPeer(unsigned com, Answers answers)
     : port_(com, QcusbName(com)),
       state_(std::make_shared<State>(std::move(answers))),
-      peer_(port_, [state = state_](const std::string& chunk) { return state->Take(chunk); }) {}
+      peer_(port_, [state = state_](const std::string& chunk) { return state->Take(chunk); }) {
+  std::lock_guard lock(g_scanPeersMutex);
+  g_scanPeers.push_back(&peer_);
+}
+
+ScanPeer::~ScanPeer() {
+  std::lock_guard lock(g_scanPeersMutex);
+  std::erase(g_scanPeers, &peer_);
+}
 
 int ScanPeer::Inquiries() const {
   std::lock_guard lock(state_->mutex);

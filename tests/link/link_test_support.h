@@ -69,7 +69,10 @@ namespace linktest {
 std::vector<Indication> TakeAll(PrimitiveQueue& queue);
 
 // Options for a private instance: no threads unless asked for, and no
-// serial-port map watch, hence no modem detection.
+// serial-port map watch, hence no modem detection. Each of its pauses also
+// waits until every live ScanPeer has answered what it was sent: the scan
+// gives a port a few milliseconds to answer, which a loaded test machine
+// does not always keep.
 LinkOptions TestOptions(bool threads = false);
 
 // Collects the indications of a running link as they arrive.
@@ -141,6 +144,9 @@ std::string Inq(const std::string& line);
 class ScanPeer {
  public:
   ScanPeer(unsigned com, Answers answers);
+  ~ScanPeer();
+  ScanPeer(const ScanPeer&) = delete;
+  ScanPeer& operator=(const ScanPeer&) = delete;
 
   bool Ok() const { return port_.Ok(); }
   unsigned Com() const { return port_.Com(); }

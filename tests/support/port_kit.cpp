@@ -171,6 +171,9 @@ struct ScriptedPeer::Impl {
 
   mutable std::mutex mutex;
   std::string received;
+  mutable std::condition_variable looked;  // a wait for bytes ended empty, or the port failed
+  uint64_t emptyLooks = 0;
+  bool failed = false;
 
   // How long one wait for bytes lasts, which bounds how late a stop is seen.
   static constexpr uint32_t kLookMs = 10;
@@ -185,12 +188,24 @@ struct ScriptedPeer::Impl {
     while (!Stopping()) {
       const int got = device->Read(buffer, sizeof buffer, kLookMs);
       if (got < 0) {
+        {
+          std::lock_guard lock(mutex);
+          failed = true;
+        }
+        looked.notify_all();
         // The port has failed or was hung up: wait for the stop.
         std::unique_lock lock(stopMutex);
         stopped.wait(lock, [this] { return stop; });
         return;
       }
-      if (got == 0) continue;
+      if (got == 0) {
+        {
+          std::lock_guard lock(mutex);
+          ++emptyLooks;
+        }
+        looked.notify_all();
+        continue;
+      }
       const std::string chunk(buffer, static_cast<size_t>(got));
       {
         std::lock_guard lock(mutex);
@@ -224,6 +239,17 @@ ScriptedPeer::~ScriptedPeer() {
 std::string ScriptedPeer::Received() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->received;
+}
+
+bool ScriptedPeer::WaitQuiet(uint32_t realMs) const {
+  Impl& p = *impl_;
+  if (p.device == nullptr) return true;
+  std::unique_lock lock(p.mutex);
+  // The next empty look may have begun before the call; the one after it
+  // began after that one ended.
+  const uint64_t after = p.emptyLooks + 2;
+  return p.looked.wait_for(lock, std::chrono::milliseconds(realMs),
+                           [&p, after] { return p.failed || p.emptyLooks >= after; });
 }
 
 }  // namespace testkit

@@ -72,6 +72,12 @@ class ScriptedPeer {
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
   // Everything received so far.
   std::string Received() const;
+  // Waits, at most `realMs`, until the peer has answered whatever reached it
+  // before the call: until one of its waits for bytes, begun after the call,
+  // has found none. True then, or when the port has failed; false on the
+  // limit. For a test whose system gives the peer a fixed, short time to
+  // answer: it can wait for the answer instead of hoping for it.
+  bool WaitQuiet(uint32_t realMs) const;
 
   struct Impl;
 
