@@ -106,21 +106,28 @@ const std::string kAccessCode = "70419352";  // the built-in one: the settings h
 enum class Kind { Download, Upload };
 
 // The window's port searches as the tests follow them. Each search is
-// answered by one scan result; the window's found action is the one step
-// that asks the link layer for its DiagMode. While searches are held, one
+// answered by one scan result, each version request by a version record
+// (after which the window still talks to the device, then finds it); the
+// window's found action is the one step that asks the link layer for its
+// DiagMode, and it has ended when the window's driver thread next asks for
+// an indication (it turns the buttons on before it shows its text: a
+// transfer started in between would race it). While searches are held, one
 // the window asks for waits and goes to the link layer on release: the
-// window is then looked at without a search under way, also as a
-// transfer's end leaves it (the device restarts at that end and could be
-// found again before the engine's finish, which the window allows for).
+// window is then looked at without a search under way, also as a transfer's
+// end leaves it (the device restarts at that end and could be found again
+// before the engine's finish, which the window allows for).
 struct SearchLog {
   std::mutex mutex;
   bool held = false;
   bool asked = false;   // a search waits for the release
   int issued = 0;       // searches given to the link layer
   int results = 0;      // scan results the window has taken
+  int versionsAsked = 0;
+  int versions = 0;     // version records the window has taken
   uint64_t steps = 0;
-  uint64_t lastResult = 0;  // the step of the last scan result
+  uint64_t lastResult = 0;  // the step of the last scan result or version record
   uint64_t lastFound = 0;   // the step of the last found action
+  uint64_t lastRead = 0;    // the step of the driver thread's last read of an indication
 };
 SearchLog Searches;
 
@@ -138,12 +145,25 @@ bool DLL_STDCALL LoggedSearchPort() {
 }
 
 bool DLL_STDCALL LoggedReadDate(int* id, char* data, int* length) {
-  if (!Dll_ReadDate(id, data, length)) return false;
-  if (*id == IdPortScanResult) {
+  {
+    // Whatever the driver thread handled before has ended.
     std::lock_guard lock(Searches.mutex);
-    ++Searches.results;
+    Searches.lastRead = ++Searches.steps;
+  }
+  if (!Dll_ReadDate(id, data, length)) return false;
+  if (*id == IdPortScanResult || *id == IdVersion) {
+    std::lock_guard lock(Searches.mutex);
+    ++(*id == IdVersion ? Searches.versions : Searches.results);
     Searches.lastResult = ++Searches.steps;
   }
+  return true;
+}
+
+bool DLL_STDCALL LoggedVersionReq() {
+  // A request the link layer refuses gets no record.
+  if (!Dll_VersionReq()) return false;
+  std::lock_guard lock(Searches.mutex);
+  ++Searches.versionsAsked;
   return true;
 }
 
@@ -158,8 +178,8 @@ int DLL_STDCALL LoggedGetDiagModeReq() {
 void ResetSearches() {
   std::lock_guard lock(Searches.mutex);
   Searches.held = Searches.asked = false;
-  Searches.issued = Searches.results = 0;
-  Searches.steps = Searches.lastResult = Searches.lastFound = 0;
+  Searches.issued = Searches.results = Searches.versionsAsked = Searches.versions = 0;
+  Searches.steps = Searches.lastResult = Searches.lastFound = Searches.lastRead = 0;
 }
 
 void HoldSearches(bool hold) {
@@ -173,10 +193,12 @@ void HoldSearches(bool hold) {
   if (ask) Dll_SearchPort();
 }
 
-// Every search answered, and the device found after the last answer.
+// Every search and version request answered, and the device found after the
+// last answer, that found action ended.
 bool SearchesSettled() {
   std::lock_guard lock(Searches.mutex);
-  return Searches.issued == Searches.results && Searches.lastFound > Searches.lastResult;
+  return Searches.issued == Searches.results && Searches.versionsAsked == Searches.versions &&
+         Searches.lastFound > Searches.lastResult && Searches.lastRead > Searches.lastFound;
 }
 
 class AppE2e : public ::testing::Test {
@@ -192,6 +214,7 @@ class AppE2e : public ::testing::Test {
     Link.Dll_SearchPort = LoggedSearchPort;
     Link.Dll_ReadDate = LoggedReadDate;
     Link.Dll_GetDiagModeReq = LoggedGetDiagModeReq;
+    Link.Dll_VersionReq = LoggedVersionReq;
     // What an earlier window of this process left behind.
     LastScanFound = 0;
     std::memset(DeviceVersion, 0, sizeof DeviceVersion);
