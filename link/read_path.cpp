@@ -100,9 +100,15 @@ void linklayer::ReadTurn() {
 
 void linklayer::ReadOnceMore() {
   if (!CurrentPort()) return;
-  std::unique_lock lock(readTurnMutex_);
-  const uint64_t ticket = ++readTurnsAsked_;
+  uint64_t ticket = 0;
+  {
+    std::lock_guard lock(readTurnMutex_);
+    ticket = ++readTurnsAsked_;
+  }
+  // Set outside the lock, which is a leaf: a turn that took the count before
+  // it rose is followed by one more, as the event stays set.
   ReadNowEvent.Set();
+  std::unique_lock lock(readTurnMutex_);
   readTurnDone_.wait_for(lock, std::chrono::milliseconds(plat::RealMs(options_.Timings.DetectReadMs)),
                          [&] { return readTurnsServed_ >= ticket; });
 }
